@@ -1,0 +1,94 @@
+// One owning wrapper for every kind of handle the programs open. The traits
+// carry the invalid value and the close call; Reset keeps GetLastError()
+// intact so a failure can be reported after the clean-up.
+#pragma once
+
+#include <windows.h>
+#include <winsvc.h>
+
+#include <utility>
+
+namespace veltrona {
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Handle = typename Traits::Handle;
+
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(Handle handle) noexcept : handle_(handle) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~UniqueHandle() { Reset(); }
+
+  [[nodiscard]] Handle Get() const noexcept { return handle_; }
+  [[nodiscard]] bool IsValid() const noexcept { return handle_ != Traits::Invalid(); }
+  explicit operator bool() const noexcept { return IsValid(); }
+
+  Handle Release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+
+  void Reset(Handle handle = Traits::Invalid()) noexcept {
+    if (handle_ != Traits::Invalid()) {
+      const DWORD error = ::GetLastError();
+      Traits::Close(handle_);
+      ::SetLastError(error);
+    }
+    handle_ = handle;
+  }
+
+  // For out-parameters of platform calls.
+  Handle* Put() noexcept {
+    Reset();
+    return &handle_;
+  }
+
+ private:
+  Handle handle_ = Traits::Invalid();
+};
+
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+
+struct FileHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+
+struct ServiceHandleTraits {
+  using Handle = SC_HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
+};
+
+struct RegistryKeyTraits {
+  using Handle = HKEY;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::RegCloseKey(h); }
+};
+
+struct LocalMemoryTraits {
+  using Handle = HLOCAL;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+
+using UniqueEvent = UniqueHandle<KernelHandleTraits>;
+using UniqueMutex = UniqueHandle<KernelHandleTraits>;
+using UniqueProcess = UniqueHandle<KernelHandleTraits>;
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFile = UniqueHandle<FileHandleTraits>;
+using UniquePipe = UniqueHandle<FileHandleTraits>;
+using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
+using UniqueRegKey = UniqueHandle<RegistryKeyTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+}  // namespace veltrona

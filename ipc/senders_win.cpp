@@ -1,0 +1,95 @@
+#include "ipc/senders_win.h"
+
+#include <windows.h>
+
+#include "base/known_folders_win.h"
+#include "base/unique_handle_win.h"
+#include "base/wide_text.h"
+#include "ipc/protocol.h"
+
+namespace veltrona::ipc {
+
+namespace {
+
+UniquePipe OpenCommandPipe(const Endpoints& endpoints) {
+  return UniquePipe(::CreateFileW(endpoints.pipe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+bool WriteAll(HANDLE pipe, const uint8_t* data, DWORD size) {
+  DWORD written = 0;
+  return ::WriteFile(pipe, data, size, &written, nullptr) && written == size;
+}
+
+}  // namespace
+
+Endpoints Endpoints::Default() {
+  return {ToWide(kPipeName), ToWide(kSyncEventName), ToWide(kOpenEventName), ToWide(kExitEventName),
+          kSyncWaitTimeoutMs};
+}
+
+StartRequest RequestServiceStart() noexcept {
+  try {
+    const auto folder = ClientDataFolder();
+    if (!folder) return StartRequest::kFolderUnavailable;
+    return RequestServiceStart(Endpoints::Default(), *folder);
+  } catch (...) {
+    return StartRequest::kFolderUnavailable;
+  }
+}
+
+StartRequest RequestServiceStart(const Endpoints& endpoints, const std::wstring& data_folder) noexcept {
+  try {
+    const auto payload = EncodeSetPathPayload(ToU16(data_folder));
+    if (!payload) return StartRequest::kFolderUnavailable;
+    {
+      UniquePipe pipe = OpenCommandPipe(endpoints);
+      if (!pipe) return StartRequest::kServiceUnavailable;
+      const MessageCodeBytes code = EncodeMessageCode(MSG_SET_PATH);
+      // Code and payload go as two writes; the service reads them as two
+      // reads with their own time limits.
+      if (!WriteAll(pipe.Get(), code.data(), static_cast<DWORD>(code.size())) ||
+          !WriteAll(pipe.Get(), payload->data(), static_cast<DWORD>(payload->size()))) {
+        return StartRequest::kServiceUnavailable;
+      }
+    }
+    UniqueEvent sync(::OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, endpoints.sync_event.c_str()));
+    if (!sync) return StartRequest::kNoAnswer;
+    // Bounded, so that a service that never reads the payload cannot freeze
+    // the caller's window for good.
+    if (::WaitForSingleObject(sync.Get(), endpoints.sync_timeout_ms) != WAIT_OBJECT_0) return StartRequest::kNoAnswer;
+    UniqueEvent open(::OpenEventW(EVENT_MODIFY_STATE, FALSE, endpoints.open_event.c_str()));
+    if (!open || !::SetEvent(open.Get())) return StartRequest::kNoAnswer;
+    return StartRequest::kRequested;
+  } catch (...) {
+    return StartRequest::kServiceUnavailable;
+  }
+}
+
+bool RequestRouteCheck() noexcept {
+  try {
+    return RequestRouteCheck(Endpoints::Default());
+  } catch (...) {
+    return false;
+  }
+}
+
+bool RequestRouteCheck(const Endpoints& endpoints) noexcept {
+  UniquePipe pipe = OpenCommandPipe(endpoints);
+  if (!pipe) return false;
+  const MessageCodeBytes code = EncodeMessageCode(MSG_CHECK_ROUTES);
+  return WriteAll(pipe.Get(), code.data(), static_cast<DWORD>(code.size()));
+}
+
+void SignalOpenVpnExit() noexcept {
+  try {
+    SignalOpenVpnExit(Endpoints::Default());
+  } catch (...) {
+  }
+}
+
+void SignalOpenVpnExit(const Endpoints& endpoints) noexcept {
+  UniqueEvent exit_event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, endpoints.exit_event.c_str()));
+  if (exit_event) ::SetEvent(exit_event.Get());
+}
+
+}  // namespace veltrona::ipc

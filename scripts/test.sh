@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Sets up, builds both builds and runs every test: the portable tests natively
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then every Windows
+# test program under Wine in the build's private prefix. Exits non-zero on
+# any failure.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+started=$(date +%s)
+
+"$root/scripts/build.sh" native windows
+
+. "$root/scripts/wine-env.sh"
+wine_prefix_ready
+cleanup() {
+  wine_server_stop
+  xvfb_stop
+}
+trap cleanup EXIT
+wine_server_start
+xvfb_start
+
+status=0
+log="$root/build/test-results.txt"
+: > "$log"
+ctest --preset native 2>&1 | tee -a "$log" || status=1
+ctest --preset windows 2>&1 | tee -a "$log" || status=1
+
+passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' "$log" || true)
+failed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*(Failed|Timeout|Exception|Not Run)' "$log" || true)
+echo "tests finished in $(( $(date +%s) - started )) s"
+echo "$passed passed, $failed failed"
+if [ "$failed" -ne 0 ] || [ "$passed" -eq 0 ]; then status=1; fi
+exit "$status"

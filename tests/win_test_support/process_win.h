@@ -1,0 +1,28 @@
+// Running the built programs from tests and reading what they print.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace veltrona::test_support {
+
+struct ProgramResult {
+  DWORD exit_code = 0xFFFFFFFF;
+  std::string output;  // standard output and standard error, as bytes
+  bool timed_out = false;
+};
+
+// The folder the running test program is in, with a trailing backslash.
+std::wstring BinFolder();
+// A stand-in program from tests/peers, built next to the tests.
+std::wstring PeerProgram(const std::wstring& name);
+
+// Starts `program` with `arguments` (the command line gets the quoted program
+// path in front), collects its output and waits for it to end.
+ProgramResult RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeout_ms = 120000);
+
+// A unique suffix for names of pipes, events and keys a test creates.
+std::wstring UniqueSuffix();
+
+}  // namespace veltrona::test_support
