@@ -21,8 +21,12 @@ wine_prefix_ready() {
 }
 
 # One wineserver for the whole run, so that each program starts quickly.
+# The prefix's own processes (services.exe and its drivers) start here, with
+# their output going nowhere: started by a test, they would keep the test's
+# output pipe open and ctest would wait for them for ever.
 wine_server_start() {
   "$WINESERVER" -p >/dev/null 2>&1 || true
+  "$WINE64" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 # Ends every Windows process of the prefix, services included.
