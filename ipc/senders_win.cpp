@@ -11,8 +11,12 @@ namespace veltrona::ipc {
 
 namespace {
 
-UniquePipe OpenCommandPipe(const Endpoints& endpoints) {
-  return UniquePipe(::CreateFileW(endpoints.pipe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+// Only the right to write: the service's pipe grants nothing more, and in
+// particular not the right to add a pipe instance that GENERIC_WRITE asks
+// for. `security_quality` says how far the service may act as this user.
+UniquePipe OpenCommandPipe(const Endpoints& endpoints, DWORD security_quality) {
+  return UniquePipe(::CreateFileW(endpoints.pipe.c_str(), FILE_WRITE_DATA | SYNCHRONIZE, 0, nullptr, OPEN_EXISTING,
+                                  SECURITY_SQOS_PRESENT | security_quality, nullptr));
 }
 
 bool WriteAll(HANDLE pipe, const uint8_t* data, DWORD size) {
@@ -42,7 +46,9 @@ StartRequest RequestServiceStart(const Endpoints& endpoints, const std::wstring&
     const auto payload = EncodeSetPathPayload(ToU16(data_folder));
     if (!payload) return StartRequest::kFolderUnavailable;
     {
-      UniquePipe pipe = OpenCommandPipe(endpoints);
+      // The service reads the configuration and creates OpenVPN's log as
+      // this user, so it may impersonate, but only with what is enabled now.
+      UniquePipe pipe = OpenCommandPipe(endpoints, SECURITY_IMPERSONATION | SECURITY_EFFECTIVE_ONLY);
       if (!pipe) return StartRequest::kServiceUnavailable;
       const MessageCodeBytes code = EncodeMessageCode(MSG_SET_PATH);
       // Code and payload go as two writes; the service reads them as two
@@ -74,7 +80,8 @@ bool RequestRouteCheck() noexcept {
 }
 
 bool RequestRouteCheck(const Endpoints& endpoints) noexcept {
-  UniquePipe pipe = OpenCommandPipe(endpoints);
+  // A route check needs nobody's identity.
+  UniquePipe pipe = OpenCommandPipe(endpoints, SECURITY_IDENTIFICATION);
   if (!pipe) return false;
   const MessageCodeBytes code = EncodeMessageCode(MSG_CHECK_ROUTES);
   return WriteAll(pipe.Get(), code.data(), static_cast<DWORD>(code.size()));

@@ -6,6 +6,7 @@
 
 #include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
+#include "service/openvpn_launch_win.h"
 
 namespace veltrona::service {
 
@@ -36,7 +37,9 @@ std::string ServiceLogPath() {
 
 ServiceLog OpenServiceLog() {
   const std::string path = ServiceLogPath();
-  if (path.empty()) return ServiceLog();
+  // The folder belongs to the installation; one that a user made (or linked
+  // elsewhere) would let that user choose what SYSTEM truncates.
+  if (path.empty() || TrustedServiceFolder().empty()) return ServiceLog();
   // Others may read the log while the service writes it (the problem report
   // does); nobody else may write or delete it.
   UniqueFile file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,

@@ -1,0 +1,211 @@
+#include "service/openvpn_launch_win.h"
+
+#include <filesystem>
+#include <vector>
+
+#include "base/known_folders_win.h"
+#include "base/wide_text.h"
+#include "service/openvpn_command_line.h"
+#include "service/openvpn_config_check.h"
+#include "service/security_win.h"
+
+namespace veltrona::service {
+
+namespace {
+
+constexpr size_t kMaxPathChars = 260;
+constexpr DWORD kInstallPathBytes = 520;
+constexpr DWORD kMaxReferencedFileBytes = 1 << 20;
+constexpr wchar_t kPrivateFolderName[] = L"session";
+
+struct FileRead {
+  bool ok = false;
+  DWORD error = 0;
+  std::string bytes;
+};
+
+// A plain file only: no folder, no link, no device; at most `limit` bytes.
+FileRead ReadPlainFile(const std::wstring& path, DWORD limit) {
+  FileRead result;
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    result.error = ERROR_ACCESS_DENIED;
+    return result;
+  }
+  if (info.nFileSizeHigh != 0 || info.nFileSizeLow > limit) {
+    result.error = ERROR_FILE_TOO_LARGE;
+    return result;
+  }
+  result.bytes.resize(info.nFileSizeLow);
+  DWORD read = 0;
+  if (!result.bytes.empty() &&
+      !::ReadFile(file.Get(), result.bytes.data(), static_cast<DWORD>(result.bytes.size()), &read, nullptr)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  result.bytes.resize(read);
+  result.ok = true;
+  return result;
+}
+
+bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+  UniqueFile file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+UniqueFile CreateOutputFile(const ClientSession& session) {
+  // As the client: log.txt can only be somewhere that user may write.
+  ScopedImpersonation as_client(session.token.Get());
+  if (!as_client.ok()) return UniqueFile();
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  return UniqueFile(::CreateFileW(ToWide(session.paths.output_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                  &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Reads the configuration and the files it names as the client, checks it,
+// and writes the accepted copy into the private folder. Returns the copy's
+// path, or empty after logging why not.
+std::wstring PrepareConfiguration(ServiceLog& log, const ClientSession& session, const std::wstring& service_folder) {
+  if (service_folder.empty()) {
+    log.Write("The service folder is missing or not trusted; OpenVPN is not started");
+    return {};
+  }
+  ConfigCheckResult check;
+  std::vector<std::pair<std::wstring, std::string>> copies;
+  {
+    ScopedImpersonation as_client(session.token.Get());
+    if (!as_client.ok()) {
+      log.WriteCode("Cannot act as the connection tool's user", ::GetLastError());
+      return {};
+    }
+    const FileRead config = ReadPlainFile(ToWide(session.paths.config_path), static_cast<DWORD>(kMaxConfigBytes));
+    if (!config.ok) {
+      log.WriteCode("OpenVPN configuration cannot be read", config.error);
+      return {};
+    }
+    check = CheckOpenVpnConfig(config.bytes, session.paths.folder);
+    if (!check.accepted) {
+      log.Write("OpenVPN configuration refused: " + check.reason + " (line " + std::to_string(check.line) + ")");
+      return {};
+    }
+    for (const ConfigFileReference& reference : check.files) {
+      const std::wstring relative = ToWide(reference.relative_path);
+      const std::wstring source = ToWide(session.paths.folder) + L"\\" + relative;
+      if (PathHasReparsePoint(source)) {
+        log.Write("OpenVPN configuration refused: " + reference.directive + " names a file reached through a link");
+        return {};
+      }
+      FileRead file = ReadPlainFile(source, kMaxReferencedFileBytes);
+      if (!file.ok) {
+        log.WriteCode("OpenVPN configuration refused: " + reference.directive + " names a file that cannot be read",
+                      file.error);
+        return {};
+      }
+      copies.emplace_back(relative, std::move(file.bytes));
+    }
+  }
+  const std::wstring private_folder = service_folder + L"\\" + kPrivateFolderName;
+  if (!PreparePrivateFolder(private_folder)) {
+    log.WriteCode("Cannot prepare the service's copy of the configuration", ::GetLastError());
+    return {};
+  }
+  const std::wstring config_copy = private_folder + L"\\Veltrona.ovpn";
+  bool written = WriteNewFile(config_copy, check.text);
+  for (const auto& [relative, bytes] : copies) {
+    written = written && WriteNewFile(private_folder + L"\\" + relative, bytes);
+  }
+  if (!written) {
+    log.WriteCode("Cannot write the service's copy of the configuration", ::GetLastError());
+    return {};
+  }
+  return config_copy;
+}
+
+}  // namespace
+
+InstallFolderResult ReadInstallFolder() {
+  InstallFolderResult result;
+  UniqueRegKey key;
+  result.open_status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", 0, KEY_QUERY_VALUE, key.Put());
+  if (result.open_status != ERROR_SUCCESS) return result;
+  wchar_t folder[kInstallPathBytes / sizeof(wchar_t) + 1] = {};
+  DWORD size = kInstallPathBytes;
+  result.query_status =
+      ::RegQueryValueExW(key.Get(), L"Install Path", nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size);
+  if (result.query_status == ERROR_SUCCESS) {
+    // The value need not be terminated; the extra element always is.
+    folder[std::min<DWORD>(size, kInstallPathBytes) / sizeof(wchar_t)] = L'\0';
+    result.folder = folder;
+  }
+  return result;
+}
+
+std::wstring OpenVpnProgramPath(const std::wstring& install_folder) {
+  // Without a folder the name would be looked up relative to wherever the
+  // service happens to be.
+  if (install_folder.empty()) return {};
+  std::wstring path = install_folder + L"openvpn.exe";
+  return path.size() < kMaxPathChars ? path : std::wstring();
+}
+
+std::wstring TrustedServiceFolder() {
+  const auto folder = ServiceDataFolderAnsi();
+  if (!folder) return {};
+  const int size = ::MultiByteToWideChar(CP_ACP, 0, folder->c_str(), -1, nullptr, 0);
+  if (size <= 0) return {};
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, folder->c_str(), -1, wide.data(), size);
+  wide.resize(static_cast<size_t>(size) - 1);
+  return IsTrustedServiceFolder(wide) ? wide : std::wstring();
+}
+
+std::optional<RunningOpenVpn> StartOpenVpn(ServiceLog& log, const ClientSession& session,
+                                           const std::wstring& program, const std::wstring& service_folder) {
+  RunningOpenVpn openvpn;
+  openvpn.output = CreateOutputFile(session);
+  if (!openvpn.output) log.WriteCode("CreateFile for OVPN log failed", ::GetLastError());
+
+  const std::wstring config_copy = PrepareConfiguration(log, session, service_folder);
+  if (config_copy.empty()) return std::nullopt;
+  const auto command_line = BuildOpenVpnCommandLine(ToU16(config_copy));
+  if (!command_line) {
+    log.Write("OpenVPN command line does not fit");
+    return std::nullopt;
+  }
+  std::wstring line = ToWide(*command_line);
+
+  STARTUPINFOW startup{};
+  ::GetStartupInfoW(&startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = openvpn.output.Get();
+  startup.hStdError = openvpn.output.Get();
+  // Relative file names in the copied configuration are relative to it.
+  const std::wstring working_folder = std::filesystem::path(config_copy).parent_path().wstring();
+  PROCESS_INFORMATION info{};
+  if (program.empty() || !::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE,
+                                           nullptr, working_folder.c_str(), &startup, &info)) {
+    if (program.empty()) ::SetLastError(ERROR_PATH_NOT_FOUND);
+    log.WriteCode("Failed to start Open VPN process", ::GetLastError());
+    return std::nullopt;
+  }
+  openvpn.process.Reset(info.hProcess);
+  openvpn.thread.Reset(info.hThread);
+  return openvpn;
+}
+
+}  // namespace veltrona::service

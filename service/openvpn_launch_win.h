@@ -1,0 +1,48 @@
+// Starting OpenVPN for the client: the client's configuration is read as
+// the client, checked, and run from the service's own copy, so that nothing
+// a user writes can make OpenVPN act for SYSTEM.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "base/unique_handle_win.h"
+#include "service/data_folder.h"
+#include "service/service_log.h"
+
+namespace veltrona::service {
+
+// What MSG_SET_PATH left: the paths, and who sent them.
+struct ClientSession {
+  DataFolderPaths paths;
+  UniqueKernelHandle token;  // the sender's impersonation token
+};
+
+struct RunningOpenVpn {
+  UniqueProcess process;
+  UniqueKernelHandle thread;
+  UniqueFile output;
+};
+
+struct InstallFolderResult {
+  LSTATUS open_status = ERROR_SUCCESS;
+  LSTATUS query_status = ERROR_SUCCESS;
+  std::wstring folder;
+};
+
+// "Install Path" under HKEY_LOCAL_MACHINE\Software\VeltronaVPN.
+InstallFolderResult ReadInstallFolder();
+
+// "<install folder>openvpn.exe"; empty when it would not fit 260 characters.
+std::wstring OpenVpnProgramPath(const std::wstring& install_folder);
+
+// The machine-wide "Veltrona VPN" folder when it can be trusted, else empty.
+std::wstring TrustedServiceFolder();
+
+// Logs every step and failure; nothing when OpenVPN was not started.
+std::optional<RunningOpenVpn> StartOpenVpn(ServiceLog& log, const ClientSession& session,
+                                           const std::wstring& program, const std::wstring& service_folder);
+
+}  // namespace veltrona::service

@@ -1,0 +1,143 @@
+#include "service/route_guard_win.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/unique_handle_win.h"
+
+namespace veltrona::service {
+
+namespace {
+
+constexpr DWORD kMaxJournalBytes = 1 << 20;
+
+RouteRow FromPlatform(const MIB_IPFORWARDROW& row) {
+  RouteRow r;
+  r.destination = row.dwForwardDest;
+  r.mask = row.dwForwardMask;
+  r.policy = row.dwForwardPolicy;
+  r.next_hop = row.dwForwardNextHop;
+  r.interface_index = row.dwForwardIfIndex;
+  r.type = row.dwForwardType;
+  r.protocol = row.dwForwardProto;
+  r.age = row.dwForwardAge;
+  r.next_hop_as = row.dwForwardNextHopAS;
+  r.metric[0] = row.dwForwardMetric1;
+  r.metric[1] = row.dwForwardMetric2;
+  r.metric[2] = row.dwForwardMetric3;
+  r.metric[3] = row.dwForwardMetric4;
+  r.metric[4] = row.dwForwardMetric5;
+  return r;
+}
+
+MIB_IPFORWARDROW ToPlatform(const RouteRow& r) {
+  MIB_IPFORWARDROW row{};
+  row.dwForwardDest = r.destination;
+  row.dwForwardMask = r.mask;
+  row.dwForwardPolicy = r.policy;
+  row.dwForwardNextHop = r.next_hop;
+  row.dwForwardIfIndex = r.interface_index;
+  row.dwForwardType = r.type;
+  row.dwForwardProto = r.protocol;
+  row.dwForwardAge = r.age;
+  row.dwForwardNextHopAS = r.next_hop_as;
+  row.dwForwardMetric1 = r.metric[0];
+  row.dwForwardMetric2 = r.metric[1];
+  row.dwForwardMetric3 = r.metric[2];
+  row.dwForwardMetric4 = r.metric[3];
+  row.dwForwardMetric5 = r.metric[4];
+  return row;
+}
+
+std::string ReadJournal(const std::wstring& path) {
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return {};
+  std::string text(kMaxJournalBytes, '\0');
+  DWORD read = 0;
+  if (!::ReadFile(file.Get(), text.data(), kMaxJournalBytes, &read, nullptr)) return {};
+  text.resize(read);
+  return text;
+}
+
+}  // namespace
+
+std::wstring RouteJournalPath(const std::wstring& service_folder) {
+  return service_folder.empty() ? std::wstring() : service_folder + L"\\routes.journal";
+}
+
+RouteGuard::RouteGuard(ServiceLog& log, RouteTableApi& table, std::wstring journal_path)
+    : log_(log), table_(table), journal_path_(std::move(journal_path)) {
+  if (!journal_path_.empty()) deleted_ = DecodeRouteJournal(ReadJournal(journal_path_));
+}
+
+void RouteGuard::CheckRoutes() {
+  log_.Write("Checking route table");
+  ULONG size = 0;
+  if (table_.GetIpForwardTable(nullptr, &size, TRUE) != ERROR_INSUFFICIENT_BUFFER) return;
+  // Room for the row count and whole rows only: a table that changed size
+  // between the two calls is read as far as it fits.
+  std::vector<uint8_t> buffer(std::max<size_t>(size, sizeof(MIB_IPFORWARDTABLE)));
+  auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer.data());
+  ULONG capacity = static_cast<ULONG>(buffer.size());
+  if (table_.GetIpForwardTable(table, &capacity, TRUE) != NO_ERROR) return;
+  const size_t fits = (buffer.size() - offsetof(MIB_IPFORWARDTABLE, table)) / sizeof(MIB_IPFORWARDROW);
+  const size_t count = std::min<size_t>(table->dwNumEntries, fits);
+
+  std::vector<RouteRow> rows;
+  rows.reserve(count);
+  for (size_t i = 0; i < count; ++i) rows.push_back(FromPlatform(table->table[i]));
+  const RouteDecision decision = ChooseRoutes(rows);
+  if (!decision.tunnel_route_found) {
+    log_.Write("OpenVPN route not found");
+    return;
+  }
+  if (decision.extra_routes.empty()) return;
+  log_.Write("Extra routes detected! Deletion in progress");
+  // Journal first: a route must never be gone without a record to put it
+  // back from.
+  for (const RouteRow& row : decision.extra_routes) {
+    if (std::find(deleted_.begin(), deleted_.end(), row) == deleted_.end()) deleted_.push_back(row);
+  }
+  SaveJournal();
+  for (const RouteRow& row : decision.extra_routes) {
+    MIB_IPFORWARDROW platform_row = ToPlatform(row);
+    table_.DeleteIpForwardEntry(&platform_row);
+  }
+}
+
+void RouteGuard::RestoreRoutes() {
+  if (deleted_.empty()) return;
+  std::vector<RouteRow> kept;
+  for (const RouteRow& row : deleted_) {
+    MIB_IPFORWARDROW platform_row = ToPlatform(row);
+    const DWORD status = table_.CreateIpForwardEntry(&platform_row);
+    if (status == NO_ERROR) {
+      log_.Write("Route restored: " + DescribeRoute(row));
+    } else if (status == ERROR_OBJECT_ALREADY_EXISTS) {
+      log_.Write("Route already present: " + DescribeRoute(row));
+    } else {
+      log_.WriteCode("Failed to restore route " + DescribeRoute(row), status);
+      kept.push_back(row);
+    }
+  }
+  deleted_ = std::move(kept);
+  SaveJournal();
+}
+
+void RouteGuard::SaveJournal() {
+  if (journal_path_.empty()) return;
+  if (deleted_.empty()) {
+    ::DeleteFileW(journal_path_.c_str());
+    return;
+  }
+  const std::string text = EncodeRouteJournal(deleted_);
+  UniqueFile file(::CreateFileW(journal_path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  DWORD written = 0;
+  if (!file || !::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+    log_.WriteCode("Failed to write the route journal", ::GetLastError());
+  }
+}
+
+}  // namespace veltrona::service

@@ -1,0 +1,71 @@
+// What the service, running as LocalSystem, does to stay out of reach of
+// the local users whose requests it serves: the access it grants on its
+// objects, the folders it trusts, and acting as the requesting user.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "base/unique_handle_win.h"
+
+namespace veltrona::service {
+
+// A self-relative security descriptor from the system's allocator.
+struct SecurityDescriptorTraits {
+  using Handle = PSECURITY_DESCRIPTOR;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+using UniqueSecurityDescriptor = UniqueHandle<SecurityDescriptorTraits>;
+
+// SYSTEM and administrators: everything. Interactive and other local
+// authenticated users: write the pipe, nothing more. Nobody may add a pipe
+// instance; anonymous and network logons get nothing.
+inline constexpr wchar_t kPipeSddl[] =
+    L"D:P(D;;0x4;;;WD)(D;;GA;;;AN)(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120082;;;AU)";
+// Local authenticated users may wait on and set the events, nothing more.
+inline constexpr wchar_t kEventSddl[] =
+    L"D:P(D;;GA;;;AN)(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100002;;;AU)";
+// The service's private copies: SYSTEM and administrators only.
+inline constexpr wchar_t kPrivateFolderSddl[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+UniqueSecurityDescriptor DescriptorFromSddl(const wchar_t* sddl) noexcept;
+
+// Whether any existing component of `path`, from the drive down, is a
+// reparse point (junction, symbolic link, mount point).
+bool PathHasReparsePoint(const std::wstring& path) noexcept;
+
+// The service's own folder may hold its log and private copies only when it
+// is a real folder, reached without reparse points, owned by SYSTEM, the
+// administrators or the service's own account: otherwise a user could have
+// made it and could swap what is in it.
+bool IsTrustedServiceFolder(const std::wstring& folder) noexcept;
+
+// Creates `folder` (if missing) with an access list for SYSTEM and the
+// administrators only, and empties it. False when it cannot be made safe.
+bool PreparePrivateFolder(const std::wstring& folder) noexcept;
+
+// The user at the other end of the pipe: an impersonation token, and that
+// user's local application-data folder.
+struct PipeClient {
+  UniqueKernelHandle token;
+  std::wstring local_app_data;
+};
+std::optional<PipeClient> IdentifyPipeClient(HANDLE pipe, DWORD* error) noexcept;
+
+// Runs the current thread as the token's user until destroyed.
+class ScopedImpersonation {
+ public:
+  explicit ScopedImpersonation(HANDLE token) noexcept;
+  ~ScopedImpersonation();
+  ScopedImpersonation(const ScopedImpersonation&) = delete;
+  ScopedImpersonation& operator=(const ScopedImpersonation&) = delete;
+  [[nodiscard]] bool ok() const noexcept { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
+}  // namespace veltrona::service

@@ -1,0 +1,229 @@
+// The running service with the OpenVPN stand-in as openvpn.exe: what a
+// client's requests make it do, as its log and OpenVPN's output show.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "base/known_folders_win.h"
+#include "ipc/protocol.h"
+#include "ipc/senders_win.h"
+#include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/service_fixture_win.h"
+
+namespace veltrona {
+namespace {
+
+using test_support::ClientPresence;
+using test_support::CountOccurrences;
+using test_support::InstalledService;
+
+constexpr char kStarted[] =
+    "Service started\r\n"
+    "Service is waiting for events\r\n";
+
+// Opens the service's pipe as a client would and writes `parts` one by one;
+// returns how many were written.
+size_t WriteToPipe(const std::vector<std::string>& parts, DWORD pause_ms = 0) {
+  UniquePipe pipe;
+  for (int attempt = 0; attempt < 100 && !pipe; ++attempt) {
+    pipe.Reset(::CreateFileW(L"\\\\.\\pipe\\VeltronaVPNCommunication", FILE_WRITE_DATA | SYNCHRONIZE, 0, nullptr,
+                             OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IMPERSONATION, nullptr));
+    if (!pipe) ::Sleep(20);  // between two messages the pipe is briefly busy
+  }
+  size_t count = 0;
+  for (size_t i = 0; pipe && i < parts.size(); ++i, ++count) {
+    if (i != 0 && pause_ms != 0) ::Sleep(pause_ms);
+    DWORD written = 0;
+    if (!::WriteFile(pipe.Get(), parts[i].data(), static_cast<DWORD>(parts[i].size()), &written, nullptr)) break;
+  }
+  return count;
+}
+
+std::string Code(uint32_t code) {
+  const auto bytes = ipc::EncodeMessageCode(code);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string SetPathPayload(const std::wstring& folder) {
+  const auto payload = ipc::EncodeSetPathPayload(std::u16string(folder.begin(), folder.end()));
+  return std::string(payload->begin(), payload->end());
+}
+
+bool SyncEventIsSet() {
+  UniqueEvent sync(::OpenEventW(SYNCHRONIZE, FALSE, L"Global\\VTOpenVPNSync"));
+  return sync && ::WaitForSingleObject(sync.Get(), 0) == WAIT_OBJECT_0;
+}
+
+class ServiceWorker : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(service_.running()) << InstalledService::LogText(); }
+
+  // The client's whole start request: the paths, then the open event.
+  void RequestStart() { ASSERT_EQ(ipc::RequestServiceStart(), ipc::StartRequest::kRequested); }
+
+  InstalledService service_;
+};
+
+TEST_F(ServiceWorker, ANormalConnectionLogsEachStep) {
+  ClientPresence client;
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events"));
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady());
+  ASSERT_TRUE(ipc::RequestRouteCheck());
+  ASSERT_TRUE(InstalledService::WaitForLog("Checking route table"));
+  // The client disconnects: OpenVPN ends, the service is idle again.
+  ipc::SignalOpenVpnExit();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated"));
+  ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 3));
+  EXPECT_EQ(InstalledService::LogText(), std::string(kStarted) +
+                                             "Message MSG_SET_PATH\r\n"
+                                             "All paths updated\r\n"
+                                             "Service is waiting for events\r\n"
+                                             "Connection tool requests Open VPN startup\r\n"
+                                             "OpenVPN is fired. Waiting for events\r\n"
+                                             "Checking route table\r\n"
+                                             // Wine's table has no tunnel route.
+                                             "OpenVPN route not found\r\n"
+                                             "OpenVPN process terminated\r\n"
+                                             "Service is waiting for events\r\n");
+  // OpenVPN wrote to the client's log.txt and ran the service's own copy.
+  const std::string output = InstalledService::OpenVpnOutput();
+  EXPECT_NE(output.find("Veltrona VPN\\session\\Veltrona.ovpn"), std::string::npos) << output;
+}
+
+TEST_F(ServiceWorker, AnOpenRequestWithoutAClientEndsAtOnce) {
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 3));
+  EXPECT_NE(InstalledService::LogText().find("OpenVPN is fired. Waiting for events\r\n"
+                                             "Tool terminated\r\n"
+                                             "Service is waiting for events\r\n"),
+            std::string::npos)
+      << InstalledService::LogText();
+}
+
+TEST_F(ServiceWorker, AStopDuringSupervisionTellsOpenVpnToExit) {
+  ClientPresence client;
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events"));
+  ASSERT_TRUE(service_.Stop());
+  EXPECT_NE(InstalledService::LogText().find("OpenVPN is fired. Waiting for events\r\n"
+                                             "System requesting service shutdown\r\n"
+                                             "Service is waiting for events\r\n"
+                                             "System requesting service shutdown\r\n"),
+            std::string::npos)
+      << InstalledService::LogText();
+}
+
+TEST_F(ServiceWorker, ASecondOpenRequestWaitsForTheFirstOpenVpnToEnd) {
+  ClientPresence client;
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events"));
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady());
+  RequestStart();  // paths are taken during supervision; the start waits
+  ASSERT_TRUE(InstalledService::WaitForLog("All paths updated", 20000, 2));
+  ::Sleep(300);
+  EXPECT_EQ(CountOccurrences(InstalledService::LogText(), "Connection tool requests Open VPN startup"), 1u);
+  ipc::SignalOpenVpnExit();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events", 20000, 2));
+  const std::string log = InstalledService::LogText();
+  EXPECT_LT(log.find("OpenVPN process terminated"), log.rfind("Connection tool requests Open VPN startup")) << log;
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady());
+  ipc::SignalOpenVpnExit();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated", 20000, 2));
+}
+
+TEST_F(ServiceWorker, AnAbandonedClientMutexMeansTheClientIsGone) {
+  // A client that dies holds the mutex without releasing it.
+  std::thread([] { ::CreateMutexW(nullptr, TRUE, L"Global\\VeltronaIsOpened"); }).join();
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("Tool terminated"));
+}
+
+TEST_F(ServiceWorker, RouteCheckWhileIdleFindsNoTunnel) {
+  ASSERT_TRUE(ipc::RequestRouteCheck());
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN route not found"));
+  EXPECT_EQ(InstalledService::LogText(), std::string(kStarted) +
+                                             "Checking route table\r\n"
+                                             "OpenVPN route not found\r\n"
+                                             "Service is waiting for events\r\n");
+}
+
+TEST_F(ServiceWorker, APayloadLaterThanASecondIsDropped) {
+  const auto folder = ClientDataFolder();
+  // The service has given up on the message by the time the payload comes.
+  ASSERT_GE(WriteToPipe({Code(ipc::MSG_SET_PATH), SetPathPayload(*folder)}, 1600), 1u);
+  ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 2));
+  EXPECT_EQ(InstalledService::LogText(), std::string(kStarted) +
+                                             "Message MSG_SET_PATH\r\n"
+                                             "Service is waiting for events\r\n");
+  EXPECT_FALSE(SyncEventIsSet());
+}
+
+TEST_F(ServiceWorker, UnknownCodesAndExtraMessagesAreIgnored) {
+  ASSERT_EQ(WriteToPipe({Code(7)}), 1u);
+  // Nothing but the idle line again, folded as a repeat.
+  ASSERT_TRUE(InstalledService::WaitForLog("Message repetitions suppressed"));
+  // Only the first message of a connection counts.
+  ASSERT_EQ(WriteToPipe({Code(ipc::MSG_CHECK_ROUTES) + Code(ipc::MSG_CHECK_ROUTES)}), 1u);
+  ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 2));
+  ASSERT_TRUE(ipc::RequestRouteCheck());
+  ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 3));
+  EXPECT_EQ(InstalledService::LogText(), std::string(kStarted) +
+                                             "Message repetitions suppressed\r\n"
+                                             "Suppressed 1 repetitions\r\n"
+                                             "Checking route table\r\n"
+                                             "OpenVPN route not found\r\n"
+                                             "Service is waiting for events\r\n"
+                                             "Checking route table\r\n"
+                                             "OpenVPN route not found\r\n"
+                                             "Service is waiting for events\r\n");
+}
+
+TEST_F(ServiceWorker, AFolderThatIsNotTheSendersIsRefused) {
+  ASSERT_EQ(WriteToPipe({Code(ipc::MSG_SET_PATH), SetPathPayload(L"C:\\windows\\temp\\Veltrona VPN")}), 2u);
+  ASSERT_TRUE(InstalledService::WaitForLog("MSG_SET_PATH refused: the folder is not the sender's data folder"));
+  EXPECT_FALSE(SyncEventIsSet());
+  // An open request now starts nothing.
+  UniqueEvent open(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\VTOpenVPNOpen"));
+  ::SetEvent(open.Get());
+  ASSERT_TRUE(InstalledService::WaitForLog("No data folder has been set; OpenVPN is not started"));
+}
+
+TEST_F(ServiceWorker, UnterminatedAndOverLongFoldersAreRefused) {
+  ASSERT_EQ(WriteToPipe({Code(ipc::MSG_SET_PATH), std::string(520, 'A')}), 2u);
+  ASSERT_TRUE(InstalledService::WaitForLog("MSG_SET_PATH refused: the folder is not terminated"));
+  std::string too_long(520, '\0');
+  for (size_t i = 0; i < 250; ++i) too_long[2 * i] = 'a';
+  too_long[0] = 'C';
+  too_long[2] = ':';
+  too_long[4] = '\\';
+  ASSERT_EQ(WriteToPipe({Code(ipc::MSG_SET_PATH), too_long}), 2u);
+  ASSERT_TRUE(InstalledService::WaitForLog("MSG_SET_PATH refused: the folder is too long"));
+  EXPECT_FALSE(SyncEventIsSet());
+}
+
+TEST_F(ServiceWorker, ADangerousConfigurationStartsNothing) {
+  ClientPresence client;
+  InstalledService::WriteClientFile(L"Veltrona.ovpn",
+                                    test_support::ClientConfig("script-security 2\r\nup \"calc.exe\"\r\n"));
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN configuration refused"));
+  ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 3));
+  const std::string log = InstalledService::LogText();
+  EXPECT_NE(log.find("script-security"), std::string::npos) << log;
+  EXPECT_EQ(log.find("OpenVPN is fired"), std::string::npos) << log;
+}
+
+TEST_F(ServiceWorker, AKeyFileOutsideTheDataFolderStartsNothing) {
+  ClientPresence client;
+  std::string config = test_support::ClientConfig();
+  config.replace(config.find("ca ca.crt"), 9, "ca C:\\windows\\win.ini");
+  InstalledService::WriteClientFile(L"Veltrona.ovpn", config);
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN configuration refused"));
+  EXPECT_EQ(InstalledService::LogText().find("OpenVPN is fired"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veltrona
