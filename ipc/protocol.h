@@ -43,6 +43,9 @@ inline constexpr uint16_t kManagementPort = 13247;
 // How long the service waits for the parts of a message, in milliseconds.
 inline constexpr uint32_t kCodeReadTimeoutMs = 10000;
 inline constexpr uint32_t kPayloadReadTimeoutMs = 1000;
+// How long a sender waits for the pipe while the service is busy with
+// another message.
+inline constexpr uint32_t kPipeBusyWaitMs = 3000;
 // How long the client waits for the service to acknowledge MSG_SET_PATH.
 inline constexpr uint32_t kSyncWaitTimeoutMs = 15000;
 

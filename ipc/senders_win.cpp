@@ -15,8 +15,17 @@ namespace {
 // particular not the right to add a pipe instance that GENERIC_WRITE asks
 // for. `security_quality` says how far the service may act as this user.
 UniquePipe OpenCommandPipe(const Endpoints& endpoints, DWORD security_quality) {
-  return UniquePipe(::CreateFileW(endpoints.pipe.c_str(), FILE_WRITE_DATA | SYNCHRONIZE, 0, nullptr, OPEN_EXISTING,
+  // The pipe has one instance, busy while the service handles another
+  // message: wait for it a little rather than drop this one.
+  const ULONGLONG deadline = ::GetTickCount64() + kPipeBusyWaitMs;
+  for (;;) {
+    UniquePipe pipe(::CreateFileW(endpoints.pipe.c_str(), FILE_WRITE_DATA | SYNCHRONIZE, 0, nullptr, OPEN_EXISTING,
                                   SECURITY_SQOS_PRESENT | security_quality, nullptr));
+    if (pipe || ::GetLastError() != ERROR_PIPE_BUSY) return pipe;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) return pipe;
+    ::WaitNamedPipeW(endpoints.pipe.c_str(), static_cast<DWORD>(deadline - now));
+  }
 }
 
 bool WriteAll(HANDLE pipe, const uint8_t* data, DWORD size) {

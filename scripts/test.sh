@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds both builds and runs every test: the portable tests natively
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then every Windows
-# test program under Wine in the build's private prefix. Exits non-zero on
-# any failure.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, every Windows test
+# program under Wine in the build's private prefix, then each fuzz target for
+# a bounded time. Exits non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -25,10 +25,12 @@ log="$root/build/test-results.txt"
 : > "$log"
 ctest --preset native 2>&1 | tee -a "$log" || status=1
 ctest --preset windows 2>&1 | tee -a "$log" || status=1
+fuzz_status=0
+"$root/scripts/fuzz.sh" || fuzz_status=1
 
 passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' "$log" || true)
 failed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*(Failed|Timeout|Exception|Not Run)' "$log" || true)
 echo "tests finished in $(( $(date +%s) - started )) s"
 echo "$passed passed, $failed failed"
-if [ "$failed" -ne 0 ] || [ "$passed" -eq 0 ]; then status=1; fi
+if [ "$failed" -ne 0 ] || [ "$passed" -eq 0 ] || [ "$fuzz_status" -ne 0 ]; then status=1; fi
 exit "$status"

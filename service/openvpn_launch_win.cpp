@@ -17,6 +17,8 @@ constexpr size_t kMaxPathChars = 260;
 constexpr DWORD kInstallPathBytes = 520;
 constexpr DWORD kMaxReferencedFileBytes = 1 << 20;
 constexpr wchar_t kPrivateFolderName[] = L"session";
+constexpr int kOutputFileAttempts = 100;
+constexpr DWORD kOutputFileRetryMs = 50;
 
 struct FileRead {
   bool ok = false;
@@ -70,8 +72,15 @@ UniqueFile CreateOutputFile(const ClientSession& session) {
   ScopedImpersonation as_client(session.token.Get());
   if (!as_client.ok()) return UniqueFile();
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  return UniqueFile(::CreateFileW(ToWide(session.paths.output_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                  &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::wstring path = ToWide(session.paths.output_path);
+  // The previous OpenVPN's console may still hold the file for a moment
+  // after OpenVPN itself has ended.
+  for (int attempt = 0;; ++attempt) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file || ::GetLastError() != ERROR_SHARING_VIOLATION || attempt == kOutputFileAttempts) return file;
+    ::Sleep(kOutputFileRetryMs);
+  }
 }
 
 // Reads the configuration and the files it names as the client, checks it,

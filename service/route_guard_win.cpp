@@ -11,7 +11,9 @@ namespace {
 
 constexpr DWORD kMaxJournalBytes = 1 << 20;
 
-RouteRow FromPlatform(const MIB_IPFORWARDROW& row) {
+}  // namespace
+
+RouteRow FromPlatformRow(const MIB_IPFORWARDROW& row) {
   RouteRow r;
   r.destination = row.dwForwardDest;
   r.mask = row.dwForwardMask;
@@ -30,7 +32,7 @@ RouteRow FromPlatform(const MIB_IPFORWARDROW& row) {
   return r;
 }
 
-MIB_IPFORWARDROW ToPlatform(const RouteRow& r) {
+MIB_IPFORWARDROW ToPlatformRow(const RouteRow& r) {
   MIB_IPFORWARDROW row{};
   row.dwForwardDest = r.destination;
   row.dwForwardMask = r.mask;
@@ -48,6 +50,8 @@ MIB_IPFORWARDROW ToPlatform(const RouteRow& r) {
   row.dwForwardMetric5 = r.metric[4];
   return row;
 }
+
+namespace {
 
 std::string ReadJournal(const std::wstring& path) {
   UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -86,7 +90,7 @@ void RouteGuard::CheckRoutes() {
 
   std::vector<RouteRow> rows;
   rows.reserve(count);
-  for (size_t i = 0; i < count; ++i) rows.push_back(FromPlatform(table->table[i]));
+  for (size_t i = 0; i < count; ++i) rows.push_back(FromPlatformRow(table->table[i]));
   const RouteDecision decision = ChooseRoutes(rows);
   if (!decision.tunnel_route_found) {
     log_.Write("OpenVPN route not found");
@@ -101,7 +105,7 @@ void RouteGuard::CheckRoutes() {
   }
   SaveJournal();
   for (const RouteRow& row : decision.extra_routes) {
-    MIB_IPFORWARDROW platform_row = ToPlatform(row);
+    MIB_IPFORWARDROW platform_row = ToPlatformRow(row);
     table_.DeleteIpForwardEntry(&platform_row);
   }
 }
@@ -110,7 +114,7 @@ void RouteGuard::RestoreRoutes() {
   if (deleted_.empty()) return;
   std::vector<RouteRow> kept;
   for (const RouteRow& row : deleted_) {
-    MIB_IPFORWARDROW platform_row = ToPlatform(row);
+    MIB_IPFORWARDROW platform_row = ToPlatformRow(row);
     const DWORD status = table_.CreateIpForwardEntry(&platform_row);
     if (status == NO_ERROR) {
       log_.Write("Route restored: " + DescribeRoute(row));

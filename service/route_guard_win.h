@@ -35,6 +35,10 @@ class RouteGuard {
   std::vector<RouteRow> deleted_;
 };
 
+// Field-for-field copies between the platform's row and ours.
+RouteRow FromPlatformRow(const MIB_IPFORWARDROW& row);
+MIB_IPFORWARDROW ToPlatformRow(const RouteRow& row);
+
 // "<service folder>\routes.journal".
 std::wstring RouteJournalPath(const std::wstring& service_folder);
 

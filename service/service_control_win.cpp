@@ -104,6 +104,25 @@ void WINAPI ServiceMain(DWORD /*argc*/, LPWSTR* /*argv*/) {
   SendLocked(g_book.FinalStop());
 }
 
+int ServiceProgramMain(int argc, char** argv) {
+  std::wstring service_name = ServiceNameW();
+  SERVICE_TABLE_ENTRYW dispatch_table[] = {{service_name.data(), ServiceMain}, {nullptr, nullptr}};
+  switch (ParseCommandLine(argc, argv)) {
+    case Command::kInstall:
+      return InstallService();
+    case Command::kRemove:
+      return RemoveService();
+    case Command::kDispatch:
+      break;
+  }
+  const std::string usage = UsageText();
+  Print(std::wstring(usage.begin(), usage.end()));
+  // Under the service control manager this returns once the service has
+  // stopped; from a console it fails at once.
+  ::StartServiceCtrlDispatcherW(dispatch_table);
+  return 0;
+}
+
 int InstallService() noexcept {
   try {
     wchar_t module_path[kModulePathChars] = {};

@@ -25,6 +25,10 @@ BOOL ReportStatusToSCMgr(DWORD state, DWORD wait_hint) noexcept;
 // it, publishes it here, and withdraws it before closing it.
 void PublishStopEvent(HANDLE event) noexcept;
 
+// The whole program: the command line, then the dispatcher. Returns the
+// process exit code.
+int ServiceProgramMain(int argc, char** argv);
+
 // The command-line switches: 0 on success, 1 on failure, with messages on
 // standard output.
 int InstallService() noexcept;

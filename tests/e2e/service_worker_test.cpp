@@ -2,6 +2,7 @@
 // client's requests make it do, as its log and OpenVPN's output show.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <thread>
 
@@ -69,7 +70,7 @@ TEST_F(ServiceWorker, ANormalConnectionLogsEachStep) {
   ClientPresence client;
   RequestStart();
   ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events"));
-  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady());
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady()) << InstalledService::LogText() << InstalledService::OpenVpnOutput();
   ASSERT_TRUE(ipc::RequestRouteCheck());
   ASSERT_TRUE(InstalledService::WaitForLog("Checking route table"));
   // The client disconnects: OpenVPN ends, the service is idle again.
@@ -119,7 +120,7 @@ TEST_F(ServiceWorker, ASecondOpenRequestWaitsForTheFirstOpenVpnToEnd) {
   ClientPresence client;
   RequestStart();
   ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events"));
-  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady());
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady()) << InstalledService::LogText() << InstalledService::OpenVpnOutput();
   RequestStart();  // paths are taken during supervision; the start waits
   ASSERT_TRUE(InstalledService::WaitForLog("All paths updated", 20000, 2));
   ::Sleep(300);
@@ -128,7 +129,7 @@ TEST_F(ServiceWorker, ASecondOpenRequestWaitsForTheFirstOpenVpnToEnd) {
   ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events", 20000, 2));
   const std::string log = InstalledService::LogText();
   EXPECT_LT(log.find("OpenVPN process terminated"), log.rfind("Connection tool requests Open VPN startup")) << log;
-  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady());
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady()) << InstalledService::LogText() << InstalledService::OpenVpnOutput();
   ipc::SignalOpenVpnExit();
   ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated", 20000, 2));
 }
@@ -223,6 +224,39 @@ TEST_F(ServiceWorker, AKeyFileOutsideTheDataFolderStartsNothing) {
   RequestStart();
   ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN configuration refused"));
   EXPECT_EQ(InstalledService::LogText().find("OpenVPN is fired"), std::string::npos);
+}
+
+TEST_F(ServiceWorker, RandomBytesAndMessageSequencesLeaveItAnswering) {
+  std::mt19937 random(20261208);
+  const auto folder = ClientDataFolder();
+  for (int i = 0; i < 150; ++i) {
+    std::string bytes;
+    switch (random() % 4) {
+      case 0:  // noise of any length
+        bytes.resize(random() % 1200);
+        for (char& c : bytes) c = static_cast<char>(random());
+        break;
+      case 1:  // a valid code with a cut or noisy payload
+        bytes = Code(ipc::MSG_SET_PATH) + SetPathPayload(*folder).substr(0, random() % 520);
+        if (random() % 2) bytes[4 + random() % (bytes.size() - 3)] = static_cast<char>(random());
+        break;
+      case 2:  // several messages in one connection
+        for (int k = random() % 5; k >= 0; --k) bytes += Code(random() % 2 ? ipc::MSG_CHECK_ROUTES : random() % 8);
+        break;
+      default:  // a few bytes, or none
+        bytes.resize(random() % 4);
+        for (char& c : bytes) c = static_cast<char>(random());
+        break;
+    }
+    WriteToPipe({bytes});
+  }
+  // A normal connection still works.
+  ClientPresence client;
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events"));
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady()) << InstalledService::LogText() << InstalledService::OpenVpnOutput();
+  ipc::SignalOpenVpnExit();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated"));
 }
 
 }  // namespace

@@ -132,6 +132,20 @@ TEST_F(SenderTest, RouteCheckIsTheCodeAlone) {
   EXPECT_EQ(writes, (std::vector<Bytes>{{3, 0, 0, 0}}));
 }
 
+TEST_F(SenderTest, ASenderWaitsWhileTheServiceIsBusyWithAnotherMessage) {
+  UniquePipe server = CreateServer();
+  // Another client holds the pipe's one instance.
+  UniquePipe other(::CreateFileW(endpoints_.pipe.c_str(), FILE_WRITE_DATA | SYNCHRONIZE, 0, nullptr, OPEN_EXISTING, 0,
+                                 nullptr));
+  ASSERT_TRUE(other.IsValid());
+  auto sent = std::async(std::launch::async, [&] { return RequestRouteCheck(endpoints_); });
+  ::Sleep(300);
+  other.Reset();
+  ::DisconnectNamedPipe(server.Get());
+  EXPECT_EQ(ReceiveWrites(server.Get()), (std::vector<Bytes>{{3, 0, 0, 0}}));
+  EXPECT_TRUE(sent.get());
+}
+
 TEST_F(SenderTest, RouteCheckWithoutAServiceReportsNothingSent) { EXPECT_FALSE(RequestRouteCheck(endpoints_)); }
 
 TEST_F(SenderTest, ExitSignalSetsOpenVpnsEventWhenItExists) {

@@ -3,6 +3,10 @@
 //   client_probe status
 //   client_probe start-request [data folder]
 //   client_probe route-check
+//   client_probe connect      hold the client's mutex, have the service start
+//                             OpenVPN, talk to its management port, disconnect
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -10,6 +14,7 @@
 
 #include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
+#include "base/wide_text.h"
 #include "ipc/senders_win.h"
 
 namespace {
@@ -64,6 +69,44 @@ int RouteCheck() {
   return sent ? 0 : 1;
 }
 
+// Reads what the management port says first, as the client's engine would.
+std::string ManagementGreeting() {
+  WSADATA data;
+  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return {};
+  std::string greeting;
+  for (int attempt = 0; attempt < 100 && greeting.empty(); ++attempt) {
+    SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(ipc::kManagementPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      char buffer[512];
+      const int received = ::recv(socket, buffer, sizeof buffer - 1, 0);
+      if (received > 0) greeting.assign(buffer, static_cast<size_t>(received));
+    } else {
+      ::Sleep(100);
+    }
+    ::closesocket(socket);
+  }
+  ::WSACleanup();
+  return greeting;
+}
+
+int Connect() {
+  // A running client holds this for its whole life; the service watches it.
+  UniqueMutex client(::CreateMutexW(nullptr, TRUE, ToWide(ipc::kClientMutexName).c_str()));
+  const auto folder = ClientDataFolder();
+  if (!folder || StartRequest(*folder) != 0) return 1;
+  const std::string greeting = ManagementGreeting();
+  std::printf("OpenVPN's management port says: %s", greeting.empty() ? "nothing\n" : greeting.c_str());
+  std::printf("disconnecting: setting OpenVPN's exit event\n");
+  ipc::SignalOpenVpnExit();
+  ::Sleep(1500);
+  ::ReleaseMutex(client.Get());
+  return greeting.empty() ? 1 : 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -75,6 +118,7 @@ int wmain(int argc, wchar_t** argv) {
     return folder ? StartRequest(*folder) : 1;
   }
   if (command == L"route-check") return RouteCheck();
-  std::fprintf(stderr, "usage: client_probe status | start-request [folder] | route-check\n");
+  if (command == L"connect") return Connect();
+  std::fprintf(stderr, "usage: client_probe status | start-request [folder] | route-check | connect\n");
   return 2;
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "base/unique_handle_win.h"
@@ -20,7 +21,8 @@ class InstalledService {
  public:
   // Installs `program` (the service program unless a test variant is given)
   // and waits until it runs.
-  explicit InstalledService(const std::wstring& program = L"");
+  // `before_start` runs once the folders are laid out, before the install.
+  explicit InstalledService(const std::wstring& program = L"", const std::function<void()>& before_start = {});
   ~InstalledService();
   InstalledService(const InstalledService&) = delete;
   InstalledService& operator=(const InstalledService&) = delete;
