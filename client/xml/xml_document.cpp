@@ -1,0 +1,611 @@
+#include "client/xml/xml_document.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "client/xml/xml_text.h"
+#include "client/xml/xml_tokenizer.h"
+
+using xml_internal::FindAttribute;
+using xml_internal::NameLength;
+using xml_internal::NameMatches;
+using xml_internal::NextToken;
+using xml_internal::Token;
+using xml_internal::TokenKind;
+
+namespace {
+
+constexpr std::size_t kResultLimit = 999;
+
+const ElementPosition kNoRecord = {};
+
+char16_t Fold(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  if (!ignoreCase) return a == b;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
+}
+
+// Element names keyed for the end-tag lookup, honouring the case flag.
+struct NameHash {
+  bool ignoreCase;
+  std::size_t operator()(std::u16string_view name) const {
+    std::uint64_t h = 1469598103934665603ull;
+    for (const char16_t c : name) {
+      h ^= ignoreCase ? Fold(c) : c;
+      h *= 1099511628211ull;
+    }
+    return static_cast<std::size_t>(h);
+  }
+};
+
+struct NameEqual {
+  bool ignoreCase;
+  bool operator()(std::u16string_view a, std::u16string_view b) const {
+    return SameName(a, b, ignoreCase);
+  }
+};
+
+using OpenNameIndex =
+    std::unordered_map<std::u16string_view, std::vector<std::uint32_t>, NameHash, NameEqual>;
+
+struct OpenElement {
+  std::uint32_t record;
+  std::u16string_view name;
+};
+
+void AppendNumber(std::uint64_t value, std::u16string& out) {
+  char16_t digits[24];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out.push_back(digits[--n]);
+}
+
+bool StartsWithBytes(std::string_view bytes, std::string_view prefix) {
+  return bytes.substr(0, prefix.size()) == prefix;
+}
+
+// "charset=value" inside a Content-Type value, names compared ignoring case.
+std::u16string CharsetOf(std::u16string_view content) {
+  for (std::size_t i = 0; i + 7 <= content.size(); ++i) {
+    if (!SameName(content.substr(i, 7), u"charset", true)) continue;
+    std::size_t j = i + 7;
+    while (j < content.size() && xml_internal::IsXmlSpace(content[j])) ++j;
+    if (j >= content.size() || content[j] != u'=') continue;
+    ++j;
+    while (j < content.size() && xml_internal::IsXmlSpace(content[j])) ++j;
+    std::size_t k = j;
+    while (k < content.size() && content[k] != u';' && content[k] != u'"' && content[k] != u'\'' &&
+           !xml_internal::IsXmlSpace(content[k])) {
+      ++k;
+    }
+    if (k > j) return std::u16string(content.substr(j, k - j));
+  }
+  return {};
+}
+
+// The encoding named by an XML declaration or an HTML meta tag in the first
+// block of a file; empty when none is declared.
+std::u16string DeclaredEncoding(std::string_view block) {
+  std::u16string head;
+  XmlAppendUtf8(block, head);
+  const std::u16string_view h(head);
+  std::size_t vs = 0;
+  std::size_t ve = 0;
+  if (h.size() > 2 && h[0] == u'<' && h[1] == u'?' && NameMatches(h, 2, h.size(), u"xml", true)) {
+    const Token pi = NextToken(h, 0);
+    if (pi.kind == TokenKind::kProcessingInstruction &&
+        FindAttribute(h, 2, pi.end, u"encoding", true, vs, ve)) {
+      return std::u16string(h.substr(vs, ve - vs));
+    }
+    return {};
+  }
+  std::size_t pos = 0;
+  bool inHtml = false;
+  while (pos < h.size()) {
+    const Token tok = NextToken(h, pos);
+    pos = tok.end;
+    if (tok.kind == TokenKind::kUnterminated) break;
+    const bool startTag = tok.kind == TokenKind::kStartTag || tok.kind == TokenKind::kEmptyElementTag;
+    if (!inHtml) {
+      if (!startTag) continue;
+      if (!NameMatches(h, tok.start + 1, tok.end, u"html", true)) break;
+      inHtml = true;
+      continue;
+    }
+    if (tok.kind == TokenKind::kEndTag && NameMatches(h, tok.start + 2, tok.end, u"head", true)) break;
+    if (!startTag || !NameMatches(h, tok.start + 1, tok.end, u"meta", true)) continue;
+    if (!FindAttribute(h, tok.start + 1, tok.end, u"http-equiv", true, vs, ve) ||
+        !SameName(h.substr(vs, ve - vs), u"content-type", true) ||
+        !FindAttribute(h, tok.start + 1, tok.end, u"content", true, vs, ve)) {
+      continue;
+    }
+    std::u16string charset = CharsetOf(h.substr(vs, ve - vs));
+    if (!charset.empty()) return charset;
+  }
+  return {};
+}
+
+}  // namespace
+
+XmlDocument::XmlDocument() : decoder_(XmlDefaultDecoder()), reader_(XmlDefaultFileReader()) {}
+
+XmlDocument::XmlDocument(std::u16string_view text) : XmlDocument() { SetText(text); }
+
+XmlDocument::~XmlDocument() = default;
+
+const ElementPosition& XmlDocument::Record(std::uint32_t index) const {
+  return index < used_ ? Rec(index) : kNoRecord;
+}
+
+bool XmlDocument::SetText(const char16_t* text) {
+  if (flags_ & (XML_READ_FILE | XML_WRITE_FILE)) return false;
+  if (text == nullptr) {
+    text_.clear();
+    result_.clear();
+    ClearIndex();
+    return Parse();
+  }
+  return SetText(std::u16string_view(text));
+}
+
+bool XmlDocument::SetText(std::u16string_view text) {
+  if (flags_ & (XML_READ_FILE | XML_WRITE_FILE)) return false;
+  result_.clear();
+  if (text.size() > XML_MAX_TEXT_LENGTH) {
+    text_.clear();
+    AddEntry(u"text_too_long", nullptr, {}, u"length", text.size());
+  } else {
+    text_.assign(text);
+  }
+  return Parse();
+}
+
+bool XmlDocument::SetText(std::u16string&& text) {
+  if (flags_ & (XML_READ_FILE | XML_WRITE_FILE)) return false;
+  if (text.size() > XML_MAX_TEXT_LENGTH) return SetText(std::u16string_view(text));
+  result_.clear();
+  text_ = std::move(text);
+  return Parse();
+}
+
+bool XmlDocument::LoadFile(const std::u16string& path) {
+  result_.clear();
+  text_.clear();
+  flags_ &= ~XML_ENCODING_FLAGS;
+  std::string bytes;
+  const XmlFileStatus status = reader_(path, bytes);
+  if (!status.ok) {
+    AddEntry(u"file_error", u"msg", status.errorText, u"n", status.errorCode);
+    Parse();
+    return false;
+  }
+  DecodeBytes(bytes);
+  if (status.closeFailed) AddEntry(u"file_error", u"msg", status.closeText, u"n", status.closeCode);
+  return Parse();
+}
+
+bool XmlDocument::LoadBytes(std::string_view bytes) {
+  result_.clear();
+  text_.clear();
+  flags_ &= ~XML_ENCODING_FLAGS;
+  if (bytes.size() > XML_MAX_TEXT_LENGTH) {
+    AddEntry(u"text_too_long", nullptr, {}, u"length", bytes.size());
+  } else {
+    DecodeBytes(bytes);
+  }
+  return Parse();
+}
+
+void XmlDocument::DecodeBytes(std::string_view bytes) {
+  std::u16string encoding;
+  std::size_t skip = 0;
+  bool wide = false;
+  bool bigEndian = false;
+  if (StartsWithBytes(bytes, "\xEF\xBB\xBF")) {
+    encoding = u"UTF-8";
+    flags_ |= XML_UTF8_BOM_FILE;
+    skip = 3;
+  } else if (StartsWithBytes(bytes, "\xFF\xFE")) {
+    encoding = u"UTF-16LE";
+    flags_ |= XML_UTF16LE_FILE;
+    skip = 2;
+    wide = true;
+  } else if (StartsWithBytes(bytes, "\xFE\xFF")) {
+    encoding = u"UTF-16BE";
+    flags_ |= XML_UTF16BE_FILE;
+    skip = 2;
+    wide = true;
+    bigEndian = true;
+  }
+  if (skip != 0) {
+    AddEntry(u"bom");
+  } else {
+    encoding = DeclaredEncoding(bytes.substr(0, 1024));
+    if (encoding.empty() && !bytes.empty() && bytes[0] == '<') encoding = u"UTF-8";
+  }
+  const std::string_view body = bytes.substr(skip);
+  std::size_t unitsRead = 0;
+
+  if (wide) {
+    // An odd last byte is half a unit and is dropped.
+    unitsRead = body.size() / 2;
+    text_.resize(unitsRead);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < unitsRead; ++i) {
+      const auto b0 = static_cast<unsigned char>(body[2 * i]);
+      const auto b1 = static_cast<unsigned char>(body[2 * i + 1]);
+      const char16_t unit = bigEndian ? static_cast<char16_t>(b0 << 8 | b1)
+                                      : static_cast<char16_t>(b1 << 8 | b0);
+      if (unit != 0) text_[kept++] = unit;
+    }
+    text_.resize(kept);
+    if (kept != unitsRead) AddEntry(u"nulls_removed", nullptr, {}, u"count", unitsRead - kept);
+    if (bigEndian) AddEntry(u"endian_swap");
+  } else {
+    unitsRead = body.size();
+    if (encoding.empty()) {
+      if (XmlIsValidUtf8(body)) encoding = u"UTF-8";
+      AddEntry(u"utf8_detection");
+    }
+    std::string withoutNulls;
+    std::string_view clean = body;
+    const std::size_t firstNull = body.find('\0');
+    if (firstNull != std::string_view::npos) {
+      withoutNulls.reserve(body.size());
+      for (const char c : body) {
+        if (c != '\0') withoutNulls.push_back(c);
+      }
+      AddEntry(u"nulls_removed", nullptr, {}, u"count", body.size() - withoutNulls.size());
+      clean = withoutNulls;
+    }
+    std::uint32_t codePage = XML_CP_ANSI;
+    if (!encoding.empty() && !XmlCodePageFromName(encoding, codePage)) {
+      // Not a name Windows knows: read it as the ANSI code page and say so.
+      AddEntry(u"unknown_encoding", u"encoding", encoding);
+      codePage = XML_CP_ANSI;
+    }
+    if (!decoder_(codePage, clean, text_)) {
+      // A known name whose code page this system cannot convert.
+      AddEntry(u"unsupported_encoding", u"encoding", encoding);
+      if (!decoder_(XML_CP_ANSI, clean, text_)) XmlDecodePortable(XML_CP_ANSI, clean, text_);
+    }
+    AddEntry(u"converted_to", u"encoding", u"UTF-16", u"length", text_.size());
+  }
+  AddEntry(u"read", u"encoding", encoding.empty() ? std::u16string_view(u"ANSI") : encoding, u"length",
+           unitsRead);
+}
+
+void XmlDocument::ClearIndex() {
+  blocks_.clear();
+  blockSizes_.clear();
+  capacity_ = 0;
+  used_ = 0;
+  parent_ = current_ = child_ = 0;
+}
+
+void XmlDocument::Reserve(std::uint32_t records) {
+  while (capacity_ < records) {
+    const std::size_t block = capacity_ >> 16;
+    const std::uint32_t missing = records - capacity_;
+    if (block < blocks_.size()) {
+      // Only the last, partly sized block is ever reallocated; full blocks stay put.
+      const std::uint32_t oldSize = blockSizes_[block];
+      const std::uint32_t newSize = std::min<std::uint32_t>(XML_INDEX_BLOCK, oldSize + missing);
+      std::unique_ptr<ElementPosition[]> grown(new ElementPosition[newSize]);
+      std::copy(blocks_[block].get(), blocks_[block].get() + oldSize, grown.get());
+      blocks_[block] = std::move(grown);
+      blockSizes_[block] = newSize;
+      capacity_ += newSize - oldSize;
+    } else {
+      const std::uint32_t size = std::min<std::uint32_t>(XML_INDEX_BLOCK, missing);
+      blocks_.emplace_back(new ElementPosition[size]);
+      blockSizes_.push_back(size);
+      capacity_ += size;
+    }
+  }
+}
+
+std::uint32_t XmlDocument::NewRecord() {
+  if (used_ == capacity_) {
+    const std::uint64_t grown = std::uint64_t{capacity_} + std::max<std::uint32_t>(capacity_ / 2, 1);
+    Reserve(static_cast<std::uint32_t>(std::min<std::uint64_t>(grown, 0xFFFFFFFFu)));
+  }
+  return used_++;
+}
+
+void XmlDocument::AddEntry(const char16_t* entry, const char16_t* textName, std::u16string_view text,
+                           const char16_t* numberName, std::uint64_t number, bool hasOffset2,
+                           std::uint64_t offset2) {
+  if (result_.size() > kResultLimit) return;
+  result_ += u'<';
+  result_ += entry;
+  if (textName != nullptr) {
+    result_ += u' ';
+    result_ += textName;
+    result_ += u"=\"";
+    result_ += XmlEscapeAttribute(text);
+    result_ += u'"';
+  }
+  if (numberName != nullptr) {
+    result_ += u' ';
+    result_ += numberName;
+    result_ += u"=\"";
+    AppendNumber(number, result_);
+    result_ += u'"';
+  }
+  if (hasOffset2) {
+    result_ += u" offset2=\"";
+    AppendNumber(offset2, result_);
+    result_ += u'"';
+  }
+  result_ += u"/>";
+}
+
+bool XmlDocument::Parse() {
+  parent_ = current_ = child_ = 0;
+  const std::u16string_view t(text_);
+  const std::size_t n = t.size();
+  Reserve(static_cast<std::uint32_t>(n / 64 + 8));
+  used_ = 1;
+  ElementPosition& doc = Rec(0);
+  doc = ElementPosition{};
+  doc.length = static_cast<std::uint32_t>(n);
+  if (n == 0) {
+    doc.flags |= XML_DOC_NOT_WELL_FORMED;
+    return false;
+  }
+
+  const bool ignoreCase = (flags_ & XML_IGNORE_CASE) != 0;
+  bool wellFormed = true;
+  std::vector<OpenElement> open;
+  // Built only once an end tag fails to match the innermost element, so that
+  // searching outward stays linear however deep the unclosed nesting.
+  std::unique_ptr<OpenNameIndex> openNames;
+
+  auto innermost = [&]() -> std::uint32_t { return open.empty() ? 0 : open.back().record; };
+  auto popName = [&](std::size_t depth) {
+    if (openNames) (*openNames)[open[depth].name].pop_back();
+  };
+
+  // Closes open[keep+1 ..] as never ended (keep == -1: all of them). Their
+  // children become following siblings, so the whole run is flattened into the
+  // children of open[keep] in document order, each element moved once.
+  auto closeUnended = [&](std::ptrdiff_t keep, std::size_t offset2) {
+    wellFormed = false;
+    const std::uint32_t target = keep >= 0 ? open[static_cast<std::size_t>(keep)].record : 0;
+    for (std::size_t d = open.size(); d-- > static_cast<std::size_t>(keep + 1);) {
+      ElementPosition& e = Rec(open[d].record);
+      AddEntry(u"unended_start_tag", u"tagname", open[d].name, u"offset", e.start, true, offset2);
+      e.flags |= XML_ELEM_NEVER_ENDED;
+      e.length = e.startTagLength;
+      e.endTagLength = 0;
+      popName(d);
+    }
+    bool illFormed = false;
+    std::uint32_t last = 0;
+    for (std::size_t d = static_cast<std::size_t>(keep + 1); d < open.size(); ++d) {
+      const std::uint32_t index = open[d].record;
+      ElementPosition& e = Rec(index);
+      if (e.flags & XML_ELEM_ILL_FORMED) {
+        illFormed = true;
+        e.flags &= ~XML_ELEM_ILL_FORMED;
+      }
+      const std::uint32_t first = e.firstChild;
+      if (first == 0) {
+        last = index;
+        continue;
+      }
+      ElementPosition& firstRec = Rec(first);
+      last = firstRec.previous;
+      firstRec.flags &= ~XML_ELEM_FIRST_CHILD;
+      firstRec.previous = index;
+      e.firstChild = 0;
+      e.next = first;
+      for (std::uint32_t c = first; c != 0; c = Rec(c).next) Rec(c).parent = target;
+    }
+    ElementPosition& targetRec = Rec(target);
+    Rec(targetRec.firstChild).previous = last;
+    if (illFormed) targetRec.flags |= XML_ELEM_ILL_FORMED;
+    open.resize(static_cast<std::size_t>(keep + 1));
+  };
+
+  std::size_t pos = 0;
+  while (pos < n) {
+    const Token tok = NextToken(t, pos);
+    pos = tok.end;
+    switch (tok.kind) {
+      case TokenKind::kStartTag:
+      case TokenKind::kEmptyElementTag: {
+        const std::uint32_t index = NewRecord();
+        const std::uint32_t parent = innermost();
+        ElementPosition& e = Rec(index);
+        e.start = static_cast<std::uint32_t>(tok.start);
+        e.startTagLength = static_cast<std::uint32_t>(tok.end - tok.start);
+        e.length = e.startTagLength;
+        e.endTagLength = 0;
+        e.level = static_cast<std::uint32_t>(open.size());
+        e.flags = 0;
+        e.parent = parent;
+        e.firstChild = 0;
+        e.next = 0;
+        ElementPosition& p = Rec(parent);
+        if (p.firstChild == 0) {
+          p.firstChild = index;
+          e.previous = index;
+          e.flags |= XML_ELEM_FIRST_CHILD;
+        } else {
+          ElementPosition& first = Rec(p.firstChild);
+          Rec(first.previous).next = index;
+          e.previous = first.previous;
+          first.previous = index;
+        }
+        if (tok.kind == TokenKind::kStartTag) {
+          const std::u16string_view name = t.substr(tok.start + 1, NameLength(t, tok.start + 1, tok.end));
+          if (openNames) (*openNames)[name].push_back(static_cast<std::uint32_t>(open.size()));
+          open.push_back({index, name});
+        }
+        break;
+      }
+      case TokenKind::kEndTag: {
+        const std::u16string_view name = t.substr(tok.start + 2, NameLength(t, tok.start + 2, tok.end));
+        std::ptrdiff_t match = -1;
+        if (!open.empty() && SameName(open.back().name, name, ignoreCase)) {
+          match = static_cast<std::ptrdiff_t>(open.size()) - 1;
+        } else if (!open.empty()) {
+          if (!openNames) {
+            openNames = std::make_unique<OpenNameIndex>(16, NameHash{ignoreCase}, NameEqual{ignoreCase});
+            for (std::size_t d = 0; d < open.size(); ++d) {
+              (*openNames)[open[d].name].push_back(static_cast<std::uint32_t>(d));
+            }
+          }
+          const auto found = openNames->find(name);
+          if (found != openNames->end() && !found->second.empty()) match = found->second.back();
+        }
+        if (match < 0) {
+          wellFormed = false;
+          AddEntry(u"lone_end_tag", u"tagname", name, u"offset", tok.start);
+          Rec(innermost()).flags |= XML_ELEM_ILL_FORMED;
+          break;
+        }
+        if (static_cast<std::size_t>(match) + 1 < open.size()) closeUnended(match, tok.start);
+        ElementPosition& e = Rec(open.back().record);
+        e.length = static_cast<std::uint32_t>(tok.end - e.start);
+        e.endTagLength = static_cast<std::uint32_t>(tok.end - tok.start);
+        popName(open.size() - 1);
+        open.pop_back();
+        break;
+      }
+      case TokenKind::kError:
+        wellFormed = false;
+        Rec(innermost()).flags |= XML_ELEM_ILL_FORMED;
+        AddEntry(tok.error, nullptr, {}, u"offset", tok.errorOffset);
+        break;
+      case TokenKind::kUnterminated:
+        wellFormed = false;
+        Rec(innermost()).flags |= XML_ELEM_ILL_FORMED;
+        AddEntry(u"unterminated_tag_syntax", u"type", tok.error, u"offset", tok.start);
+        break;
+      default:
+        break;
+    }
+  }
+  if (!open.empty()) closeUnended(-1, n);
+
+  const std::uint32_t root = Rec(0).firstChild;
+  if (root == 0) {
+    AddEntry(u"no_root_element");
+    wellFormed = false;
+  } else if (Rec(root).next != 0) {
+    AddEntry(u"root_has_sibling");
+    wellFormed = false;
+  }
+  if (!wellFormed) Rec(0).flags |= XML_DOC_NOT_WELL_FORMED;
+  parent_ = current_ = child_ = 0;
+  return wellFormed;
+}
+
+void XmlDocument::ResetPosition() { parent_ = current_ = child_ = 0; }
+
+bool XmlDocument::NameIs(std::uint32_t index, std::u16string_view name) const {
+  const ElementPosition& e = Rec(index);
+  return NameMatches(text_, e.start + 1, e.start + e.startTagLength, name,
+                     (flags_ & XML_IGNORE_CASE) != 0);
+}
+
+bool XmlDocument::FindNextElement(std::u16string_view name) {
+  if (used_ == 0 || (flags_ & XML_WRITE_FILE)) return false;
+  std::uint32_t e = current_ != 0 ? Rec(current_).next : Rec(parent_).firstChild;
+  for (; e != 0; e = Rec(e).next) {
+    if (name.empty() || NameIs(e, name)) {
+      current_ = e;
+      parent_ = Rec(e).parent;
+      child_ = 0;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool XmlDocument::FindNextChild(std::u16string_view name) {
+  if (used_ == 0 || (flags_ & (XML_READ_FILE | XML_WRITE_FILE))) return false;
+  if (current_ == 0 && !FindNextElement()) return false;
+  std::uint32_t e = child_ != 0 ? Rec(child_).next : Rec(current_).firstChild;
+  for (; e != 0; e = Rec(e).next) {
+    if (name.empty() || NameIs(e, name)) {
+      child_ = e;
+      current_ = Rec(e).parent;
+      parent_ = Rec(current_).parent;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool XmlDocument::EnterElement() {
+  if (current_ == 0) return false;
+  parent_ = current_;
+  current_ = child_;
+  child_ = 0;
+  return true;
+}
+
+bool XmlDocument::LeaveElement() {
+  if (parent_ == 0) return false;
+  child_ = current_;
+  current_ = parent_;
+  parent_ = Rec(parent_).parent;
+  return true;
+}
+
+std::u16string XmlDocument::AttributeOf(std::uint32_t index, std::u16string_view name) const {
+  if (index == 0 || index >= used_ || name.empty()) return {};
+  const ElementPosition& e = Rec(index);
+  std::size_t vs = 0;
+  std::size_t ve = 0;
+  if (!FindAttribute(text_, e.start + 1, e.start + e.startTagLength, name,
+                     (flags_ & XML_IGNORE_CASE) != 0, vs, ve)) {
+    return {};
+  }
+  return XmlUnescape(std::u16string_view(text_).substr(vs, ve - vs));
+}
+
+std::u16string XmlDocument::ChildAttribute(std::u16string_view name) const {
+  return AttributeOf(child_, name);
+}
+
+std::u16string XmlDocument::ElementAttribute(std::u16string_view name) const {
+  return AttributeOf(current_, name);
+}
+
+std::u16string XmlDocument::ElementData() const {
+  if (current_ == 0 || current_ >= used_) return {};
+  const ElementPosition& e = Rec(current_);
+  if ((e.flags & XML_ELEM_NEVER_ENDED) || e.length == e.startTagLength || e.firstChild != 0) return {};
+  const std::u16string_view content = std::u16string_view(text_).substr(
+      e.start + e.startTagLength, e.length - e.startTagLength - e.endTagLength);
+  if (content.find(u'<') == std::u16string_view::npos) return XmlUnescape(content);
+  std::u16string data;
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    const Token tok = NextToken(content, pos);
+    pos = tok.end;
+    if (tok.kind == TokenKind::kText) {
+      XmlAppendUnescaped(content.substr(tok.start, tok.end - tok.start), data);
+    } else if (tok.kind == TokenKind::kCData) {
+      const std::size_t innerEnd = tok.end - 3;
+      const std::size_t innerStart = std::min(tok.start + 9, innerEnd);
+      data.append(content.substr(innerStart, innerEnd - innerStart));
+    }
+  }
+  return data;
+}

@@ -1,0 +1,74 @@
+#include "client/xml/xml_file.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+std::u16string Widen(const std::string& ascii) {
+  // System messages from the C library are ASCII in the locales we run in;
+  // other bytes are kept as Latin-1 rather than dropped.
+  std::u16string out;
+  out.reserve(ascii.size());
+  for (const char c : ascii) out.push_back(static_cast<unsigned char>(c));
+  return out;
+}
+
+XmlFileStatus Failure(int error) {
+  XmlFileStatus status;
+  if (error == 0) error = EIO;
+  status.errorCode = static_cast<std::uint32_t>(error);
+  status.errorText = XmlFirstLine(Widen(std::generic_category().message(error)));
+  return status;
+}
+
+}  // namespace
+
+std::u16string XmlFirstLine(std::u16string text) {
+  const std::size_t cut = text.find_first_of(u"\r\n");
+  if (cut != std::u16string::npos) text.resize(cut);
+  return text;
+}
+
+XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes) {
+  bytes.clear();
+  try {
+    errno = 0;
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    if (!in) return Failure(errno != 0 ? errno : ENOENT);
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0) return Failure(errno);
+    if (static_cast<unsigned long long>(size) > XML_MAX_TEXT_LENGTH) return Failure(EFBIG);
+    in.seekg(0, std::ios::beg);
+    bytes.resize(static_cast<std::size_t>(size));
+    if (size > 0 && !in.read(bytes.data(), size)) {
+      const int error = errno;
+      bytes.clear();
+      return Failure(error);
+    }
+    XmlFileStatus status;
+    status.ok = true;
+    in.close();
+    if (in.fail()) {
+      status.closeFailed = true;
+      status.closeCode = EIO;
+      status.closeText = XmlFirstLine(Widen(std::generic_category().message(EIO)));
+    }
+    return status;
+  } catch (const std::exception&) {
+    // A path that cannot be converted, or memory exhaustion.
+    bytes.clear();
+    return Failure(EINVAL);
+  }
+}
+
+XmlFileReader XmlDefaultFileReader() {
+#ifdef _WIN32
+  return &XmlReadFileWindows;
+#else
+  return &XmlReadFilePortable;
+#endif
+}

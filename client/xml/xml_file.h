@@ -1,0 +1,36 @@
+// Reading a whole file for the XML reader, with the system's error on failure.
+#ifndef CLIENT_XML_XML_FILE_H_
+#define CLIENT_XML_XML_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Largest file or text the reader takes: offsets in the element index are 32-bit.
+constexpr std::size_t XML_MAX_TEXT_LENGTH = 0x7FFFFFFF;
+
+struct XmlFileStatus {
+  bool ok = false;  // opened and read completely
+  std::uint32_t errorCode = 0;
+  std::u16string errorText;  // first line of the system's message
+  bool closeFailed = false;
+  std::uint32_t closeCode = 0;
+  std::u16string closeText;
+};
+
+using XmlFileReader = XmlFileStatus (*)(const std::u16string& path, std::string& bytes);
+
+// Standard library streams; error numbers are errno values.
+XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes);
+
+#ifdef _WIN32
+// CreateFileW/ReadFile; error numbers are GetLastError() values.
+XmlFileStatus XmlReadFileWindows(const std::u16string& path, std::string& bytes);
+#endif
+
+XmlFileReader XmlDefaultFileReader();
+
+// Keeps the text up to its first line break.
+std::u16string XmlFirstLine(std::u16string text);
+
+#endif  // CLIENT_XML_XML_FILE_H_

@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "client/xml/xml_document.h"
+#include "client/xml/xml_encoding.h"
+
+namespace {
+
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+  std::string bytes;
+  for (const char16_t c : text) {
+    const char hi = static_cast<char>(c >> 8);
+    const char lo = static_cast<char>(c & 0xFF);
+    bytes += bigEndian ? hi : lo;
+    bytes += bigEndian ? lo : hi;
+  }
+  return bytes;
+}
+
+// --- Byte-order marks ---------------------------------------------------------
+
+TEST(XmlLoadBytes, Utf8ByteOrderMark) {
+  XmlDocument doc;
+  EXPECT_TRUE(doc.LoadBytes("\xEF\xBB\xBF<a>\xC3\xA9</a>"));
+  EXPECT_EQ(doc.GetText(), u"<a>\x00E9</a>");
+  EXPECT_EQ(doc.GetFlags() & XML_ENCODING_FLAGS, XML_UTF8_BOM_FILE);
+  EXPECT_EQ(doc.GetResult(),
+            u"<bom/><converted_to encoding=\"UTF-16\" length=\"8\"/><read encoding=\"UTF-8\" length=\"9\"/>");
+}
+
+TEST(XmlLoadBytes, Utf16LittleEndianWinsOverDeclaration) {
+  XmlDocument doc;
+  const std::u16string text = u"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x20AC</a>";
+  EXPECT_TRUE(doc.LoadBytes("\xFF\xFE" + Utf16(text, false)));
+  EXPECT_EQ(doc.GetText(), text);
+  EXPECT_EQ(doc.GetFlags() & XML_ENCODING_FLAGS, XML_UTF16LE_FILE);
+  EXPECT_EQ(doc.GetResult(), u"<bom/><read encoding=\"UTF-16LE\" length=\"53\"/>");
+}
+
+TEST(XmlLoadBytes, Utf16BigEndianIsSwappedAndNullsDropped) {
+  XmlDocument doc;
+  EXPECT_TRUE(doc.LoadBytes("\xFE\xFF" + Utf16(std::u16string(u"<a>x\0y</a>", 10), true) + "\x01"));
+  EXPECT_EQ(doc.GetText(), u"<a>xy</a>");
+  EXPECT_EQ(doc.GetFlags() & XML_ENCODING_FLAGS, XML_UTF16BE_FILE);
+  EXPECT_EQ(doc.GetResult(),
+            u"<bom/><nulls_removed count=\"1\"/><endian_swap/><read encoding=\"UTF-16BE\" length=\"10\"/>");
+}
+
+TEST(XmlLoadBytes, EncodingFlagsAreReplacedOnEachLoad) {
+  XmlDocument doc;
+  doc.SetFlags(XML_IGNORE_CASE);
+  doc.LoadBytes("\xFF\xFE" + Utf16(u"<a/>", false));
+  doc.LoadBytes("<a/>");
+  EXPECT_EQ(doc.GetFlags(), XML_IGNORE_CASE);
+}
+
+// --- Declared and detected encodings -----------------------------------------
+
+TEST(XmlLoadBytes, XmlDeclarationNamesTheEncoding) {
+  XmlDocument doc;
+  EXPECT_TRUE(doc.LoadBytes("<?xml version='1.0' ENCODING = 'ISO-8859-1' ?><a>\xE9</a>"));
+  EXPECT_EQ(doc.GetText().substr(46), u"<a>\x00E9</a>");
+  EXPECT_EQ(doc.GetResult(),
+            u"<converted_to encoding=\"UTF-16\" length=\"54\"/><read encoding=\"ISO-8859-1\" length=\"54\"/>");
+
+  EXPECT_TRUE(doc.LoadBytes("<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x80</a>"));
+  EXPECT_NE(doc.GetText().find(u"<a>\x20AC</a>"), std::u16string::npos);
+}
+
+TEST(XmlLoadBytes, HtmlMetaCharsetBeforeEndOfHead) {
+  XmlDocument doc;
+  doc.LoadBytes(
+      "<!DOCTYPE html><HTML><head><title>t</title>"
+      "<META HTTP-EQUIV=\"content-type\" CONTENT=\"text/html; Charset = windows-1252\"/>"
+      "</head><body>\x80</body></HTML>");
+  EXPECT_NE(doc.GetText().find(u"<body>\x20AC</body>"), std::u16string::npos);
+  EXPECT_NE(doc.GetResult().find(u"<read encoding=\"windows-1252\""), std::u16string::npos);
+
+  // After </head> the tag is not looked at; the leading "<" means UTF-8.
+  doc.LoadBytes(
+      "<html><head></head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\"/>"
+      "<body>\x80</body></html>");
+  EXPECT_NE(doc.GetText().find(u"<body>\xFFFD</body>"), std::u16string::npos);
+  EXPECT_NE(doc.GetResult().find(u"<read encoding=\"UTF-8\""), std::u16string::npos);
+}
+
+TEST(XmlLoadBytes, LeadingLessThanMeansUtf8WithoutDetection) {
+  XmlDocument doc;
+  EXPECT_TRUE(doc.LoadBytes("<a>\xE2\x82\xAC</a>"));
+  EXPECT_EQ(doc.GetText(), u"<a>\x20AC</a>");
+  EXPECT_EQ(doc.GetResult(),
+            u"<converted_to encoding=\"UTF-16\" length=\"8\"/><read encoding=\"UTF-8\" length=\"10\"/>");
+}
+
+TEST(XmlLoadBytes, OtherTextIsTestedForUtf8) {
+  XmlDocument doc;
+  EXPECT_TRUE(doc.LoadBytes(" <a>\xE2\x82\xAC</a>"));
+  EXPECT_EQ(doc.GetText(), u" <a>\x20AC</a>");
+  EXPECT_EQ(doc.GetResult(),
+            u"<utf8_detection/><converted_to encoding=\"UTF-16\" length=\"9\"/>"
+            u"<read encoding=\"UTF-8\" length=\"11\"/>");
+
+  // Not UTF-8: the ANSI code page (windows-1252 in the portable converter).
+  doc.SetDecoder(&XmlDecodePortable);
+  EXPECT_TRUE(doc.LoadBytes(" <a>\xE9</a>"));
+  EXPECT_EQ(doc.GetText(), u" <a>\x00E9</a>");
+  EXPECT_EQ(doc.GetResult(),
+            u"<utf8_detection/><converted_to encoding=\"UTF-16\" length=\"9\"/>"
+            u"<read encoding=\"ANSI\" length=\"9\"/>");
+}
+
+TEST(XmlLoadBytes, NullBytesAreDropped) {
+  XmlDocument doc;
+  EXPECT_TRUE(doc.LoadBytes(std::string("<a>x\0\0y</a>", 11)));
+  EXPECT_EQ(doc.GetText(), u"<a>xy</a>");
+  EXPECT_EQ(doc.GetResult(),
+            u"<nulls_removed count=\"2\"/><converted_to encoding=\"UTF-16\" length=\"9\"/>"
+            u"<read encoding=\"UTF-8\" length=\"11\"/>");
+}
+
+TEST(XmlLoadBytes, UnknownEncodingIsReadAsAnsi) {
+  XmlDocument doc;
+  doc.SetDecoder(&XmlDecodePortable);
+  EXPECT_TRUE(doc.LoadBytes("<?xml version=\"1.0\" encoding=\"x-klingon\"?><a>\xE9</a>"));
+  EXPECT_NE(doc.GetText().find(u"<a>\x00E9</a>"), std::u16string::npos);
+  EXPECT_EQ(doc.GetResult().substr(0, 42), u"<unknown_encoding encoding=\"x-klingon\"/><c");
+}
+
+TEST(XmlLoadBytes, KnownEncodingTheConverterLacksIsReadAsAnsi) {
+  XmlDocument doc;
+  doc.SetDecoder(&XmlDecodePortable);
+  EXPECT_TRUE(doc.LoadBytes("<?xml version=\"1.0\" encoding=\"shift_jis\"?><a>\xE9</a>"));
+  EXPECT_NE(doc.GetText().find(u"<a>\x00E9</a>"), std::u16string::npos);
+  EXPECT_EQ(doc.GetResult().substr(0, 44), u"<unsupported_encoding encoding=\"shift_jis\"/>");
+}
+
+TEST(XmlLoadBytes, EmptyInput) {
+  XmlDocument doc;
+  EXPECT_FALSE(doc.LoadBytes(""));
+  EXPECT_EQ(doc.GetText(), u"");
+  EXPECT_EQ(doc.GetResult(),
+            u"<utf8_detection/><converted_to encoding=\"UTF-16\" length=\"0\"/>"
+            u"<read encoding=\"UTF-8\" length=\"0\"/>");
+}
+
+// --- Encoding names and conversion ------------------------------------------
+
+TEST(XmlEncodingNames, WindowsNamesAndAliases) {
+  struct Case {
+    const char16_t* name;
+    std::uint32_t codePage;
+  };
+  const Case cases[] = {
+      {u"utf-8", 65001},        {u"UTF8", 65001},         {u"us-ascii", 20127},
+      {u"ASCII", 20127},        {u"iso-8859-1", 28591},   {u"Latin1", 28591},
+      {u"windows-1252", 1252},  {u"Shift_JIS", 932},      {u"utf-16", 1200},
+      {u"ucs-2", 1200},         {u"UTF-16BE", 1201},      {u"unicodeFFFE", 1201},
+      {u"GB2312", 936},         {u"big5", 950},           {u"KOI8-R", 20866},
+      {u"EUC-JP", 20932},       {u"UTF-32", 65005},       {u"UTF-32BE", 65005},
+      {u"utf-32", 12000},       {u"iso-8859-8 visual", 28598},
+  };
+  for (const Case& c : cases) {
+    std::uint32_t codePage = 0;
+    EXPECT_TRUE(XmlCodePageFromName(c.name, codePage)) << c.codePage;
+    EXPECT_EQ(codePage, c.codePage);
+  }
+  std::uint32_t codePage = 7;
+  EXPECT_FALSE(XmlCodePageFromName(u"utf-9", codePage));
+  EXPECT_FALSE(XmlCodePageFromName(u"", codePage));
+  EXPECT_FALSE(XmlCodePageFromName(u"utf-8 ", codePage));
+  EXPECT_FALSE(XmlCodePageFromName(std::u16string(100, u'a'), codePage));
+  EXPECT_EQ(codePage, 7u);
+  EXPECT_TRUE(XmlCodePageFromName(u"UTF-32" + std::u16string(200, u'x'), codePage));
+  EXPECT_EQ(codePage, 65005u);
+}
+
+TEST(XmlEncodingUtf8, Validity) {
+  EXPECT_TRUE(XmlIsValidUtf8("plain \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
+  const char* bad[] = {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                       "\xF8\x88\x80\x80\x80", "\x80", "\xE2\x82", "\xFF"};
+  for (const char* b : bad) EXPECT_FALSE(XmlIsValidUtf8(b)) << b;
+}
+
+TEST(XmlEncodingUtf8, IllFormedSequencesBecomeOneReplacementEach) {
+  std::u16string out;
+  XmlAppendUtf8("a\xE2\x82" "b\xF0\x9F\x98\x80" "c\xED\xA0\x80" "d", out);
+  EXPECT_EQ(out, u"a\xFFFD" u"b\xD83D\xDE00" u"c\xFFFD\xFFFD\xFFFD" u"d");
+}
+
+TEST(XmlEncodingPortable, SingleByteCodePages) {
+  std::u16string out;
+  ASSERT_TRUE(XmlDecodePortable(1252, "\x80\x81\x9F\xA0\xFF", out));
+  EXPECT_EQ(out, u"\x20AC\x0081\x0178\x00A0\x00FF");
+  ASSERT_TRUE(XmlDecodePortable(28591, "\x80\xFF", out));
+  EXPECT_EQ(out, u"\x0080\x00FF");
+  ASSERT_TRUE(XmlDecodePortable(20127, "A\xC1", out));
+  EXPECT_EQ(out, u"A\xFFFD");
+  EXPECT_FALSE(XmlDecodePortable(932, "A", out));
+}
+
+// --- Files ------------------------------------------------------------------
+
+class XmlLoadFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("xml_load_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::u16string Write(const std::u16string& name, const std::string& bytes) {
+    const std::filesystem::path path = dir_ / std::filesystem::path(name);
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.u16string();
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(XmlLoadFile, ReadsAndParses) {
+  const std::u16string path = Write(u"servers \x0442\x0435\x0441\x0442.xml",
+                                    "\xEF\xBB\xBF<servers><server host=\"a.example\"/></servers>");
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadFile(path));
+  ASSERT_TRUE(doc.FindNextChild(u"server"));
+  EXPECT_EQ(doc.ChildAttribute(u"host"), u"a.example");
+  EXPECT_EQ(doc.GetResult().substr(0, 6), u"<bom/>");
+}
+
+TEST_F(XmlLoadFile, MissingFileReportsTheSystemError) {
+  XmlDocument doc;
+  EXPECT_FALSE(doc.LoadFile((dir_ / "missing.xml").u16string()));
+  const std::u16string& result = doc.GetResult();
+  ASSERT_EQ(result.substr(0, 17), u"<file_error msg=\"");
+  EXPECT_NE(result.find(u"\" n=\"2\"/>"), std::u16string::npos);  // ENOENT and ERROR_FILE_NOT_FOUND
+  EXPECT_EQ(result.find(u'\n'), std::u16string::npos);
+  EXPECT_EQ(doc.GetText(), u"");
+  EXPECT_FALSE(doc.FindNextElement());
+}
+
+TEST_F(XmlLoadFile, NotWellFormedFileKeepsFileEntriesFirst) {
+  const std::u16string path = Write(u"bad.xml", "<a><b></a>");
+  XmlDocument doc;
+  EXPECT_FALSE(doc.LoadFile(path));
+  EXPECT_EQ(doc.GetResult(),
+            u"<converted_to encoding=\"UTF-16\" length=\"10\"/><read encoding=\"UTF-8\" length=\"10\"/>"
+            u"<unended_start_tag tagname=\"b\" offset=\"3\" offset2=\"6\"/>");
+}
+
+}  // namespace
