@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/win_test_support/links_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/scm_win.h"
 
@@ -80,6 +81,9 @@ std::wstring InstalledService::DataFolder() { return KnownFolder(CSIDL_LOCAL_APP
 
 InstalledService::InstalledService(const std::wstring& program, const std::function<void()>& before_start) {
   RemoveServiceIfPresent(kServiceName);
+  // A test that failed half-way may have left its links behind.
+  RemoveFolderLink(ServiceFolder());
+  RemoveFolderLink(DataFolder());
   std::error_code error;
   fs::remove_all(ServiceFolder(), error);
   fs::remove_all(DataFolder(), error);
