@@ -1,0 +1,136 @@
+#include "client/config/server_list.h"
+
+#include <algorithm>
+#include <set>
+
+#include "client/config/body_text.h"
+
+namespace veltrona::config {
+
+namespace {
+
+char16_t FoldAsciiCase(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+bool ParseAsServerList(XmlDocument& doc, std::u16string_view text) {
+  return doc.SetText(text) && HasServersElement(doc);
+}
+
+}  // namespace
+
+bool HasServersElement(XmlDocument& doc) {
+  doc.ResetPosition();
+  const bool found = doc.FindNextChild(u"servers");
+  doc.ResetPosition();
+  return found;
+}
+
+std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, XmlCodePageDecoder decoder) {
+  std::u16string text = DecodeAnsiBody(body, decoder);
+  if (text.empty()) return std::nullopt;
+  XmlDocument doc;
+  if (!ParseAsServerList(doc, text)) return std::nullopt;
+  return text;
+}
+
+std::vector<ServerEntry> ReadServerEntries(XmlDocument& doc) {
+  std::vector<ServerEntry> entries;
+  doc.ResetPosition();
+  if (!doc.FindNextChild(u"servers") || !doc.EnterElement()) return entries;
+  while (doc.FindNextChild(u"host")) {
+    ServerEntry entry;
+    entry.hostname = doc.ChildAttribute(u"hostname");
+    entry.pixelguard = doc.ChildAttribute(u"pixelguard_enabled") == u"True";
+    entry.is_default = doc.ChildAttribute(u"default") == u"True";
+    entries.push_back(std::move(entry));
+  }
+  doc.LeaveElement();
+  return entries;
+}
+
+std::optional<std::vector<ServerEntry>> ReadServerListText(std::u16string_view text) {
+  XmlDocument doc;
+  if (!doc.SetText(WithoutTrailingNuls(text))) return std::nullopt;
+  return ReadServerEntries(doc);
+}
+
+bool ServerNameLess(std::u16string_view a, std::u16string_view b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const char16_t fa = FoldAsciiCase(a[i]);
+    const char16_t fb = FoldAsciiCase(b[i]);
+    if (fa != fb) return fa < fb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+ServerBoxPlan PlanServerBox(const std::vector<ServerEntry>& entries, bool pixelguard_on,
+                            std::optional<std::size_t> previous_selection, const RandomSource& random) {
+  ServerBoxPlan plan;
+  std::optional<std::u16string> default_name;
+  std::set<std::u16string_view> seen;  // a long hostile list must not cost quadratic time
+  for (const ServerEntry& entry : entries) {
+    if (entry.pixelguard != pixelguard_on) continue;
+    if (entry.hostname.empty() || entry.hostname.size() > kMaxHostnameChars) continue;
+    // The box selects the default as it is added; a later default wins.
+    if (entry.is_default) default_name = entry.hostname;
+    if (seen.insert(entry.hostname).second) plan.items.push_back(entry.hostname);
+  }
+  std::stable_sort(plan.items.begin(), plan.items.end(),
+                   [](const std::u16string& a, const std::u16string& b) { return ServerNameLess(a, b); });
+
+  if (previous_selection && *previous_selection < plan.items.size()) {
+    plan.selection = {ServerSelection::Kind::kPosition, *previous_selection, {}};
+  } else if (default_name) {
+    plan.selection = {ServerSelection::Kind::kName, 0, *default_name};
+  } else if (!plan.items.empty() && random) {
+    plan.selection = {ServerSelection::Kind::kPosition, random() % plan.items.size(), {}};
+  }
+  return plan;
+}
+
+std::optional<std::size_t> SelectedIndex(const ServerBoxPlan& plan) {
+  switch (plan.selection.kind) {
+    case ServerSelection::Kind::kPosition:
+      if (plan.selection.position < plan.items.size()) return plan.selection.position;
+      return std::nullopt;
+    case ServerSelection::Kind::kName: {
+      const auto it = std::find(plan.items.begin(), plan.items.end(), plan.selection.name);
+      if (it == plan.items.end()) return std::nullopt;
+      return static_cast<std::size_t>(it - plan.items.begin());
+    }
+    case ServerSelection::Kind::kNone:
+      break;
+  }
+  return std::nullopt;
+}
+
+void RebuildServerMap(ServerMap& map, const ServerBoxPlan& plan) {
+  map.clear();
+  for (const std::u16string& name : plan.items) map.emplace(name, std::u16string());
+}
+
+ServerListLoad DecideServerListLoad(std::string_view downloaded_body,
+                                    const std::function<std::optional<std::u16string>()>& read_cache,
+                                    bool pixelguard_on, std::optional<std::size_t> previous_selection,
+                                    const RandomSource& random, XmlCodePageDecoder decoder) {
+  ServerListLoad load;
+  std::optional<std::vector<ServerEntry>> entries;
+  if (auto text = AcceptDownloadedServerList(downloaded_body, decoder)) {
+    entries = ReadServerListText(*text);
+    load.text_to_cache = std::move(text);
+  } else {
+    load.show_connection_error = true;
+    if (read_cache) {
+      if (const auto cached = read_cache()) entries = ReadServerListText(*cached);
+    }
+  }
+  if (!entries) {
+    // Nothing readable: the box stays empty and nothing is selected.
+    return load;
+  }
+  load.box = PlanServerBox(*entries, pixelguard_on, previous_selection, random);
+  return load;
+}
+
+}  // namespace veltrona::config
