@@ -8,9 +8,13 @@ namespace veltrona::test_support {
 
 namespace {
 
+// Looks at the entry itself, so a link whose target is gone still counts.
 bool IsReparsePoint(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  WIN32_FIND_DATAW entry{};
+  const HANDLE found = ::FindFirstFileW(path.c_str(), &entry);
+  if (found == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(found);
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // The Unix name Wine gives a Windows path; empty off Wine.
