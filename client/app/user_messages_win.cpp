@@ -1,0 +1,63 @@
+#include "client/app/user_messages_win.h"
+
+#include <shellapi.h>
+
+#include <utility>
+
+namespace veltrona::app {
+namespace {
+
+// Set only by tests; the client runs on one thread, so no lock.
+MessagePresenter& CurrentMessagePresenter() {
+  static MessagePresenter presenter;
+  return presenter;
+}
+DialogPresenter& CurrentDialogPresenter() {
+  static DialogPresenter presenter;
+  return presenter;
+}
+Launcher& CurrentLauncher() {
+  static Launcher launcher;
+  return launcher;
+}
+
+}  // namespace
+
+int ShowUserMessage(HWND owner, std::wstring_view text, std::wstring_view caption, UINT style) {
+  MessageRequest request{owner, std::wstring(text), std::wstring(caption), style};
+  if (const MessagePresenter& presenter = CurrentMessagePresenter()) return presenter(request);
+  return ::MessageBoxW(request.owner, request.text.c_str(), request.caption.c_str(), request.style);
+}
+
+INT_PTR ShowModalDialog(const DialogRequest& request) {
+  if (const DialogPresenter& presenter = CurrentDialogPresenter()) return presenter(request);
+  return ::DialogBoxParamW(request.instance, MAKEINTRESOURCEW(request.template_id), request.owner,
+                           request.procedure, request.parameter);
+}
+
+bool LaunchProgram(const LaunchRequest& request) {
+  if (const Launcher& launcher = CurrentLauncher()) return launcher(request);
+  const HINSTANCE result = ::ShellExecuteW(nullptr, nullptr, request.program.c_str(), request.parameters.c_str(),
+                                           nullptr, request.show);
+  // ShellExecuteW reports success as a value above 32.
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+bool OpenWebPage(std::wstring_view address) {
+  std::wstring parameters = L"/c start ";
+  parameters += address;
+  parameters += L" /s";
+  return LaunchProgram(LaunchRequest{L"cmd", std::move(parameters), SW_HIDE});
+}
+
+MessagePresenter SetMessagePresenter(MessagePresenter presenter) {
+  return std::exchange(CurrentMessagePresenter(), std::move(presenter));
+}
+
+DialogPresenter SetDialogPresenter(DialogPresenter presenter) {
+  return std::exchange(CurrentDialogPresenter(), std::move(presenter));
+}
+
+Launcher SetLauncher(Launcher launcher) { return std::exchange(CurrentLauncher(), std::move(launcher)); }
+
+}  // namespace veltrona::app

@@ -1,0 +1,107 @@
+// The OpenVPN engine: asks the service to start openvpn.exe, then holds
+// OpenVPN's management dialogue over a loopback socket whose events arrive
+// as WM_VPN_SOCKET messages of the main window. The dialogue itself is
+// ManagementDialogue; this class does the socket, window and service work.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/unique_handle_win.h"
+#include "client/engines/management_dialogue.h"
+#include "client/engines/vpn_interface.h"
+#include "ipc/senders_win.h"
+
+namespace veltrona::engines {
+
+inline constexpr uint16_t kManagementPort = 13247;
+// Spaces connection retries; clear of the main window's 34521 and 34522.
+inline constexpr UINT_PTR kTimerConnectRetry = 34523;
+
+inline constexpr int IDD_LOGIN_FAILED = 146;
+inline constexpr int IDC_LOGIN_FAILED_LINK = 1030;
+inline constexpr int IDC_BYTES_RECEIVED = 1007;
+inline constexpr int IDC_BYTES_SENT = 1008;
+inline constexpr int IDC_PIXELGUARD = 1009;
+inline constexpr int IDC_STATUS = 1011;
+
+// Where the login-failed dialog's link leads: the account page of the
+// billing host.
+std::wstring DefaultAccountPage();
+
+struct ManagementSocketTraits {
+  using Handle = SOCKET;
+  static Handle Invalid() noexcept { return INVALID_SOCKET; }
+  static void Close(Handle socket) noexcept { ::closesocket(socket); }
+};
+using UniqueManagementSocket = UniqueHandle<ManagementSocketTraits>;
+
+struct OpenVpnOptions {
+  // Tests use their own names so that they never meet a running service.
+  std::optional<ipc::Endpoints> endpoints;
+  std::optional<std::wstring> data_folder;
+  uint16_t port = kManagementPort;
+  std::wstring account_page = DefaultAccountPage();
+  // Called after each change of state; the main window redraws itself from
+  // GetState() here.
+  std::function<void(EngineState)> on_state_changed;
+};
+
+class OpenVPN : public VpnInterface {
+ public:
+  explicit OpenVPN(OpenVpnOptions options = {});
+  ~OpenVPN() override;
+  OpenVPN(const OpenVPN&) = delete;
+  OpenVPN& operator=(const OpenVPN&) = delete;
+
+  int OnEvent(uint32_t w_param, int32_t l_param) override;
+  void UpdateStatistics() override;
+  int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
+                    std::u16string_view activation_code) override;
+  void DisconnectTunnel() override;
+  void Attach(app::ConnectionController* controller, WindowHandle main_window) override;
+  EngineState GetState() override;
+  void PeriodicCheck() override;
+
+  const std::string& LastStateName() const { return dialogue_.last_state_name(); }
+
+  // Shows dialog 146, owned by the main window.
+  void LoginFailedDialog();
+
+ private:
+  static void CALLBACK OnRetryTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
+
+  // Makes a socket, puts it into asynchronous mode and starts connecting.
+  bool OpenSocket();
+  void StartConnect();
+  void ScheduleRetry(uint32_t milliseconds);
+  void CancelRetry();
+  void CloseSocket();
+  void OnReadable();
+  void OnClosed();
+  // Carries out what the dialogue decided, then sends what is pending.
+  void Run();
+  void SendPending();
+  void SetControlText(int id, const std::u16string& text);
+
+  OpenVpnOptions options_;
+  bool winsock_started_ = false;
+  sockaddr_in address_{};
+  UniqueManagementSocket socket_;
+  HWND main_window_ = nullptr;
+  app::ConnectionController* controller_ = nullptr;
+  bool retry_pending_ = false;
+  ManagementDialogue dialogue_;
+};
+
+// The engine for this run, chosen from the ANSI command line. There is no
+// PPTP engine yet, so a "pptp" command line also gets the OpenVPN engine.
+std::unique_ptr<VpnInterface> CreateEngine(std::string_view ansi_command_line);
+
+}  // namespace veltrona::engines
