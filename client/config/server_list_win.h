@@ -1,0 +1,31 @@
+// The server list on the Windows side: download, cache, the main window's
+// server box and the controller's ServerMap, and the start-up update check.
+// The decisions are server_list.h's and version_check.h's.
+#pragma once
+
+#include <windows.h>
+
+#include "client/config/config_messages_win.h"
+#include "client/config/deployment.h"
+#include "client/config/server_list.h"
+#include "client/config/version_check.h"
+
+namespace veltrona::config {
+
+// Controls of the main window that the loader reads and fills.
+inline constexpr int kServerBoxId = 1000;
+inline constexpr int kPixelguardCheckId = 1009;
+
+// Fetches the server list from `config_host` and fills the server box of
+// `window` and `servers`. A download that cannot be used shows the
+// connection error and falls back to the cached copy; a usable one replaces
+// the cache.
+void LoadServerList(HWND window, const HostAddress& config_host, ServerMap& servers,
+                    const MessageSink& messages) noexcept;
+
+// True when the server list announces a newer client; `check` keeps the
+// announced version and address. A failed download shows its message.
+[[nodiscard]] bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check,
+                                  const MessageSink& messages) noexcept;
+
+}  // namespace veltrona::config

@@ -1,0 +1,362 @@
+#include "client/config/http_client_win.h"
+
+#include "client/config/server_list_win.h"
+#include "client/config/settings_store_win.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/unique_handle_win.h"
+#include "tests/win_test_support/process_win.h"
+
+namespace veltrona::config {
+namespace {
+
+// A folder under the temporary folder, removed with its files.
+class TempFolder {
+ public:
+  TempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + L"veltrona-http-" + test_support::UniqueSuffix();
+    ::CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~TempFolder() {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW((path_ + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        ::DeleteFileW((path_ + L"\\" + found.cFileName).c_str());
+      } while (::FindNextFileW(search, &found));
+      ::FindClose(search);
+    }
+    ::RemoveDirectoryW(path_.c_str());
+  }
+  const std::wstring& Path() const { return path_; }
+
+  void Write(const std::wstring& name, const std::string& bytes) const {
+    UniqueFile file(::CreateFileW((path_ + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file.IsValid());
+    ASSERT_TRUE(::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  }
+  std::string Read(const std::wstring& name) const {
+    UniqueFile file(::CreateFileW((path_ + L"\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (file && ::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    return bytes;
+  }
+
+ private:
+  std::wstring path_;
+};
+
+// The configuration host stand-in, serving `folder` on `port` until the test ends.
+class ConfigHost {
+ public:
+  ConfigHost(unsigned short port, const std::wstring& folder, const std::wstring& switches,
+             const std::wstring& log_file) {
+    const std::wstring ready_name = L"VeltronaConfigHostReady" + test_support::UniqueSuffix();
+    UniqueEvent ready(::CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+    const std::wstring program = test_support::PeerProgram(L"config_host");
+    std::wstring command = L"\"" + program + L"\" " + std::to_wstring(port) + L" \"" + folder + L"\" --ready " +
+                           ready_name + L" --log \"" + log_file + L"\" " + switches;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &info)) {
+      return;
+    }
+    process_.Reset(info.hProcess);
+    ::CloseHandle(info.hThread);
+    const HANDLE waits[] = {ready.Get(), process_.Get()};
+    listening_ = ::WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+  }
+  ~ConfigHost() {
+    if (process_) {
+      ::TerminateProcess(process_.Get(), 0);
+      ::WaitForSingleObject(process_.Get(), 10000);
+    }
+  }
+  bool Listening() const { return listening_; }
+
+ private:
+  UniqueProcess process_;
+  bool listening_ = false;
+};
+
+class ConfigHttpGet : public ::testing::Test {
+ protected:
+  // One port per test, so a socket one test leaves behind never answers another.
+  void Start(unsigned short port, const std::wstring& switches = L"") {
+    port_ = port;
+    host_ = std::make_unique<ConfigHost>(port, served_.Path(), switches, logs_.Path() + L"\\requests.log");
+    ASSERT_TRUE(host_->Listening());
+  }
+  HostAddress Address() const { return HostAddress{u"127.0.0.1", port_}; }
+  std::string Requests() const { return logs_.Read(L"requests.log"); }
+
+  TempFolder served_;
+  TempFolder logs_;
+  unsigned short port_ = 0;
+  std::unique_ptr<ConfigHost> host_;
+};
+
+TEST_F(ConfigHttpGet, BodyArrivesAndTheRequestCarriesTheFixedParts) {
+  const std::string document = "<config><servers><host hostname=\"vpn1\"/></servers></config>";
+  served_.Write(L"servers.win.xml", document);
+  Start(18081);
+  std::string body = "kept:";
+  const DWORD result = HttpGet(Address(), L"servers.win.xml?v=3.2", body);
+  EXPECT_EQ(result, document.size());
+  EXPECT_EQ(body, "kept:" + document);
+  const std::string requests = Requests();
+  EXPECT_NE(requests.find("GET /servers.win.xml?v=3.2 HTTP/1.1\r\n"), std::string::npos) << requests;
+  EXPECT_NE(requests.find("User-Agent: VeltronaVPN\r\n"), std::string::npos) << requests;
+  EXPECT_NE(requests.find("Accept: */*\r\n"), std::string::npos) << requests;
+  EXPECT_NE(requests.find("Content-Type: application/x-www-form-urlencoded\r\n"), std::string::npos) << requests;
+}
+
+TEST_F(ConfigHttpGet, NotFoundPageIsReturnedWithItsBody) {
+  Start(18082, L"--not-found");
+  std::string body;
+  const DWORD result = HttpGet(Address(), L"/servers.win.xml?v=3.2", body);
+  EXPECT_GT(result, 0u);
+  EXPECT_EQ(body.size(), result);
+  EXPECT_NE(body.find("404 Not Found"), std::string::npos);
+}
+
+TEST_F(ConfigHttpGet, BodyWithoutContentLengthIsReadToItsEnd) {
+  std::string large(100000, 'x');
+  for (size_t i = 0; i < large.size(); i += 7) large[i] = static_cast<char>('a' + i % 26);
+  served_.Write(L"keys.zip", large);
+  Start(18083, L"--no-length");
+  std::string body;
+  EXPECT_EQ(HttpGet(Address(), L"/keys.zip", body), large.size());
+  EXPECT_EQ(body, large);
+}
+
+TEST_F(ConfigHttpGet, HugeContentLengthIsRefusedWithoutABody) {
+  served_.Write(L"template.ovpn", "remote %ADDRESS%\n");
+  Start(18084, L"--huge-length");
+  std::string body;
+  EXPECT_EQ(HttpGet(Address(), L"/template.ovpn", body), 0u);
+  EXPECT_TRUE(body.empty());
+}
+
+TEST_F(ConfigHttpGet, ShortBodyKeepsTheAnnouncedLengthWithZeros) {
+  served_.Write(L"template.ovpn", "client\n");
+  Start(18085, L"--short");
+  std::string body;
+  EXPECT_EQ(HttpGet(Address(), L"/template.ovpn", body), 7u);
+  EXPECT_EQ(body, std::string("client\n") + std::string(10, '\0'));
+}
+
+TEST_F(ConfigHttpGet, HostThatStopsSendingIsGivenUpOn) {
+  served_.Write(L"template.ovpn", "client\n");
+  Start(18086, L"--slow");
+  HttpTimeouts timeouts;
+  timeouts.receive_ms = 1000;
+  std::string body;
+  EXPECT_EQ(HttpGet(Address(), L"/template.ovpn", body, timeouts), 0u);
+  EXPECT_EQ(body, std::string(7, '\0'));
+}
+
+TEST_F(ConfigHttpGet, NothingListeningGivesZero) {
+  std::string body;
+  EXPECT_EQ(HttpGet(HostAddress{u"127.0.0.1", 18087}, L"/servers.win.xml", body), 0u);
+  EXPECT_TRUE(body.empty());
+}
+
+TEST_F(ConfigHttpGet, PathThatWouldSplitTheRequestIsNotSent) {
+  served_.Write(L"servers.win.xml", "<config/>");
+  Start(18088);
+  std::string body;
+  EXPECT_EQ(HttpGet(Address(), L"/servers.win.xml\r\nX-Injected: 1", body), 0u);
+  EXPECT_EQ(HttpGet(Address(), L"/servers.win.xml", body), 9u);
+  EXPECT_EQ(Requests().find("X-Injected"), std::string::npos);
+}
+
+// --- The server list, loaded into a real sorted drop-down box. ---
+
+// Points this process's HKEY_CURRENT_USER at a fresh key of the test's own.
+class UserHiveSandbox {
+ public:
+  UserHiveSandbox() : root_(L"Software\\VeltronaTests\\servers" + test_support::UniqueSuffix()) {
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, root_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user_, nullptr);
+    overridden_ = ::RegOverridePredefKey(HKEY_CURRENT_USER, user_) == ERROR_SUCCESS;
+  }
+  ~UserHiveSandbox() {
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    ::RegCloseKey(user_);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str());
+  }
+  bool Ready() const { return overridden_; }
+
+ private:
+  std::wstring root_;
+  HKEY user_ = nullptr;
+  bool overridden_ = false;
+};
+
+struct RecordedMessages {
+  std::vector<std::wstring> texts;
+  MessageSink Sink() {
+    return MessageSink{[](void* context, const std::wstring& text) {
+                         static_cast<RecordedMessages*>(context)->texts.push_back(text);
+                       },
+                       this};
+  }
+};
+
+// A hidden window holding the server box and the Pixelguard check box with
+// the main window's control ids.
+class ServerWindow {
+ public:
+  ServerWindow() {
+    window_ = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    box_ = ::CreateWindowExW(0, L"COMBOBOX", L"", WS_CHILD | CBS_DROPDOWNLIST | CBS_SORT, 0, 0, 200, 100, window_,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kServerBoxId)), nullptr, nullptr);
+    ::CreateWindowExW(0, L"BUTTON", L"Pixelguard", WS_CHILD | BS_AUTOCHECKBOX, 0, 30, 100, 20, window_,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kPixelguardCheckId)), nullptr, nullptr);
+  }
+  ~ServerWindow() { ::DestroyWindow(window_); }
+  HWND Get() const { return window_; }
+  bool Ready() const { return window_ != nullptr && box_ != nullptr; }
+
+  void SetPixelguard(bool on) { ::CheckDlgButton(window_, kPixelguardCheckId, on ? BST_CHECKED : BST_UNCHECKED); }
+  void Select(int index) { ::SendMessageW(box_, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+  std::vector<std::wstring> Items() const {
+    std::vector<std::wstring> items;
+    const LRESULT count = ::SendMessageW(box_, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      wchar_t text[260] = {};
+      ::SendMessageW(box_, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+      items.emplace_back(text);
+    }
+    return items;
+  }
+  LRESULT Selected() const { return ::SendMessageW(box_, CB_GETCURSEL, 0, 0); }
+
+ private:
+  HWND window_ = nullptr;
+  HWND box_ = nullptr;
+};
+
+std::string ServerDocument(const std::string& hosts) {
+  return "<?xml version=\"1.0\"?><config><servers>" + hosts +
+         "</servers><application version=\"3.2\" url=\"https://www.veltrona.example/\"/></config>";
+}
+
+class ConfigServerList : public ConfigHttpGet {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sandbox_.Ready());
+    ASSERT_TRUE(window_.Ready());
+  }
+  void Load() { LoadServerList(window_.Get(), Address(), servers_, messages_.Sink()); }
+  std::wstring Cached() const {
+    std::wstring text;
+    return ReadStringSetting(SettingId::kConfigCache, text) ? text : L"(none)";
+  }
+
+  UserHiveSandbox sandbox_;
+  ServerWindow window_;
+  ServerMap servers_;
+  RecordedMessages messages_;
+};
+
+const char kBThenA[] = "<host hostname=\"b\" default=\"True\"/><host hostname=\"a\"/>";
+
+TEST_F(ConfigServerList, SortedBoxSelectsTheDefaultAndTheDocumentIsCached) {
+  const std::string document = ServerDocument(kBThenA);
+  served_.Write(L"servers.win.xml", document);
+  Start(18070);
+  Load();
+  EXPECT_EQ(window_.Items(), (std::vector<std::wstring>{L"a", L"b"}));
+  EXPECT_EQ(window_.Selected(), 1);
+  EXPECT_EQ(servers_, (ServerMap{{u"a", u""}, {u"b", u""}}));
+  EXPECT_EQ(Cached(), std::wstring(document.begin(), document.end()));
+  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_NE(Requests().find("GET /servers.win.xml?v=3.2 HTTP/1.1"), std::string::npos);
+}
+
+TEST_F(ConfigServerList, PixelguardListsOnlyExactlyTrueServers) {
+  served_.Write(L"servers.win.xml",
+                ServerDocument("<host hostname=\"plain\"/><host hostname=\"guarded\" pixelguard_enabled=\"True\"/>"
+                               "<host hostname=\"lower\" pixelguard_enabled=\"true\"/>"));
+  Start(18071);
+  window_.SetPixelguard(true);
+  Load();
+  EXPECT_EQ(window_.Items(), (std::vector<std::wstring>{L"guarded"}));
+  window_.SetPixelguard(false);
+  Load();
+  EXPECT_EQ(window_.Items(), (std::vector<std::wstring>{L"lower", L"plain"}));
+}
+
+TEST_F(ConfigServerList, ReloadKeepsAnEarlierPosition) {
+  served_.Write(L"servers.win.xml",
+                ServerDocument("<host hostname=\"c\"/><host hostname=\"a\" default=\"True\"/><host hostname=\"b\"/>"));
+  Start(18072);
+  Load();
+  EXPECT_EQ(window_.Selected(), 0);
+  window_.Select(2);
+  Load();
+  EXPECT_EQ(window_.Selected(), 2);
+}
+
+TEST_F(ConfigServerList, OfflineStartListsTheCachedServersAfterTheMessage) {
+  const std::string cached = ServerDocument(kBThenA);
+  ASSERT_TRUE(WriteStringSetting(SettingId::kConfigCache, std::wstring(cached.begin(), cached.end())));
+  port_ = 18073;  // nothing listens here
+  Load();
+  EXPECT_EQ(messages_.texts, (std::vector<std::wstring>{L"A connection error occurred. Try again later."}));
+  EXPECT_EQ(window_.Items(), (std::vector<std::wstring>{L"a", L"b"}));
+  EXPECT_EQ(window_.Selected(), 1);
+}
+
+TEST_F(ConfigServerList, NotFoundPageNeitherReplacesTheCacheNorFillsTheBox) {
+  Start(18074, L"--not-found");
+  Load();
+  EXPECT_EQ(messages_.texts.size(), 1u);
+  EXPECT_TRUE(window_.Items().empty());
+  EXPECT_EQ(Cached(), L"(none)");
+}
+
+TEST_F(ConfigServerList, UpdateCheckReadsTheAnnouncedVersion) {
+  served_.Write(L"servers.win.xml",
+                "<config><application version=\"3.10\" url=\"https://www.veltrona.example/new\"/></config>");
+  Start(18075);
+  UpdateCheck check;
+  EXPECT_TRUE(CheckForUpdate(Address(), check, messages_.Sink()));
+  EXPECT_EQ(check.version, u"3.10");
+  EXPECT_EQ(check.url, u"https://www.veltrona.example/new");
+  EXPECT_TRUE(messages_.texts.empty());
+}
+
+TEST_F(ConfigServerList, UpdateCheckWithTheSameVersionIsNotNewer) {
+  served_.Write(L"servers.win.xml", ServerDocument(kBThenA));
+  Start(18076);
+  UpdateCheck check;
+  EXPECT_FALSE(CheckForUpdate(Address(), check, messages_.Sink()));
+  EXPECT_EQ(check.version, u"3.2");
+}
+
+TEST_F(ConfigServerList, FailedUpdateDownloadIsReported) {
+  port_ = 18077;
+  UpdateCheck check;
+  EXPECT_FALSE(CheckForUpdate(Address(), check, messages_.Sink()));
+  EXPECT_EQ(messages_.texts,
+            (std::vector<std::wstring>{L"Unable to check if newer version is available.\nPlease contact support"}));
+}
+
+}  // namespace
+}  // namespace veltrona::config
