@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/unique_handle_win.h"
+#include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/process_win.h"
 
 namespace veltrona::config {
@@ -58,40 +59,7 @@ class TempFolder {
   std::wstring path_;
 };
 
-// The configuration host stand-in, serving `folder` on `port` until the test ends.
-class ConfigHost {
- public:
-  ConfigHost(unsigned short port, const std::wstring& folder, const std::wstring& switches,
-             const std::wstring& log_file) {
-    const std::wstring ready_name = L"VeltronaConfigHostReady" + test_support::UniqueSuffix();
-    UniqueEvent ready(::CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
-    const std::wstring program = test_support::PeerProgram(L"config_host");
-    std::wstring command = L"\"" + program + L"\" " + std::to_wstring(port) + L" \"" + folder + L"\" --ready " +
-                           ready_name + L" --log \"" + log_file + L"\" " + switches;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, &info)) {
-      return;
-    }
-    process_.Reset(info.hProcess);
-    ::CloseHandle(info.hThread);
-    const HANDLE waits[] = {ready.Get(), process_.Get()};
-    listening_ = ::WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-  }
-  ~ConfigHost() {
-    if (process_) {
-      ::TerminateProcess(process_.Get(), 0);
-      ::WaitForSingleObject(process_.Get(), 10000);
-    }
-  }
-  bool Listening() const { return listening_; }
-
- private:
-  UniqueProcess process_;
-  bool listening_ = false;
-};
+using test_support::ConfigHost;
 
 class ConfigHttpGet : public ::testing::Test {
  protected:
