@@ -12,6 +12,7 @@
 #include "base/unique_handle_win.h"
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_sandbox_win.h"
 
 namespace veltrona::config {
 namespace {
@@ -155,25 +156,7 @@ TEST_F(ConfigHttpGet, PathThatWouldSplitTheRequestIsNotSent) {
 
 // --- The server list, loaded into a real sorted drop-down box. ---
 
-// Points this process's HKEY_CURRENT_USER at a fresh key of the test's own.
-class UserHiveSandbox {
- public:
-  UserHiveSandbox() : root_(L"Software\\VeltronaTests\\servers" + test_support::UniqueSuffix()) {
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, root_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user_, nullptr);
-    overridden_ = ::RegOverridePredefKey(HKEY_CURRENT_USER, user_) == ERROR_SUCCESS;
-  }
-  ~UserHiveSandbox() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    ::RegCloseKey(user_);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str());
-  }
-  bool Ready() const { return overridden_; }
-
- private:
-  std::wstring root_;
-  HKEY user_ = nullptr;
-  bool overridden_ = false;
-};
+using test_support::UserHiveSandbox;
 
 struct RecordedMessages {
   std::vector<std::wstring> texts;
@@ -236,7 +219,7 @@ class ConfigServerList : public ConfigHttpGet {
     return ReadStringSetting(SettingId::kConfigCache, text) ? text : L"(none)";
   }
 
-  UserHiveSandbox sandbox_;
+  UserHiveSandbox sandbox_{L"servers"};
   ServerWindow window_;
   ServerMap servers_;
   RecordedMessages messages_;

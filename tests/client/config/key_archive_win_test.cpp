@@ -14,6 +14,7 @@
 #include "service/openvpn_config_check.h"
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_sandbox_win.h"
 
 namespace veltrona::config {
 namespace {
@@ -272,25 +273,7 @@ TEST_F(ConfigKeyArchive, PathPastTheBufferIsRefusedUnwritten) {
 
 // --- The configuration file, fetched from the configuration host stand-in. ---
 
-// Points this process's HKEY_CURRENT_USER at a fresh key of the test's own.
-class UserHiveSandbox {
- public:
-  UserHiveSandbox() : root_(L"Software\\VeltronaTests\\ovpn" + test_support::UniqueSuffix()) {
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, root_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user_, nullptr);
-    overridden_ = ::RegOverridePredefKey(HKEY_CURRENT_USER, user_) == ERROR_SUCCESS;
-  }
-  ~UserHiveSandbox() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    ::RegCloseKey(user_);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str());
-  }
-  bool Ready() const { return overridden_; }
-
- private:
-  std::wstring root_;
-  HKEY user_ = nullptr;
-  bool overridden_ = false;
-};
+using test_support::UserHiveSandbox;
 
 using test_support::ConfigHost;
 
@@ -321,7 +304,7 @@ class ConfigOpenVpnFile : public ::testing::Test {
   }
   std::wstring ConfigPath() const { return data_ + L"\\Veltrona.ovpn"; }
 
-  UserHiveSandbox sandbox_;
+  UserHiveSandbox sandbox_{L"ovpn"};
   TempTree tree_;
   std::wstring data_;
   std::wstring served_;

@@ -1,0 +1,19 @@
+#include "tests/win_test_support/registry_sandbox_win.h"
+
+#include "tests/win_test_support/process_win.h"
+
+namespace veltrona::test_support {
+
+UserHiveSandbox::UserHiveSandbox(const std::wstring& name)
+    : root_(L"Software\\VeltronaTests\\" + name + UniqueSuffix()) {
+  ::RegCreateKeyExW(HKEY_CURRENT_USER, root_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user_, nullptr);
+  overridden_ = ::RegOverridePredefKey(HKEY_CURRENT_USER, user_) == ERROR_SUCCESS;
+}
+
+UserHiveSandbox::~UserHiveSandbox() {
+  ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+  ::RegCloseKey(user_);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str());
+}
+
+}  // namespace veltrona::test_support
