@@ -29,6 +29,10 @@ int ShowUserMessage(HWND owner, std::wstring_view text, std::wstring_view captio
   return ::MessageBoxW(request.owner, request.text.c_str(), request.caption.c_str(), request.style);
 }
 
+int ShowWarning(HWND owner, std::wstring_view text) {
+  return ShowUserMessage(owner, text, kMessageCaption, MB_ICONWARNING);
+}
+
 INT_PTR ShowModalDialog(const DialogRequest& request) {
   if (const DialogPresenter& presenter = CurrentDialogPresenter()) return presenter(request);
   return ::DialogBoxParamW(request.instance, MAKEINTRESOURCEW(request.template_id), request.owner,

@@ -42,6 +42,8 @@ struct LaunchRequest {
 using Launcher = std::function<bool(const LaunchRequest&)>;
 
 int ShowUserMessage(HWND owner, std::wstring_view text, std::wstring_view caption, UINT style);
+// The client's usual warning: its caption and the warning icon.
+int ShowWarning(HWND owner, std::wstring_view text);
 INT_PTR ShowModalDialog(const DialogRequest& request);
 bool LaunchProgram(const LaunchRequest& request);
 // Opens `address` in the default browser: "cmd" with "/c start <address> /s",

@@ -13,12 +13,15 @@
 
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
+#include "client/app/user_messages_win.h"
 #include "client/config/archive_names.h"
 #include "client/config/http_client_win.h"
 #include "client/config/openvpn_config.h"
 #include "client/config/settings_store_win.h"
 
 namespace veltrona::config {
+
+using app::ShowWarning;
 
 namespace {
 
@@ -122,7 +125,7 @@ void ExtractCurrentEntry(unzFile zip, const std::wstring& folder, ExtractionBudg
 }  // namespace
 
 bool SaveDownloadedFile(std::wstring_view folder, std::wstring_view name, std::string_view bytes,
-                        const MessageSink& messages) noexcept {
+                        HWND owner) noexcept {
   try {
     if (bytes.empty() || bytes.size() > MAXDWORD) return false;
     const std::optional<std::u16string> joined = JoinDataPath(ToU16(folder), ToU16(name));
@@ -131,13 +134,13 @@ bool SaveDownloadedFile(std::wstring_view folder, std::wstring_view name, std::s
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-      messages.Show(L"Can't create file " + path);
+      ShowWarning(owner, L"Can't create file " + path);
       return false;
     }
     DWORD written = 0;
     if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
-      messages.Show(L"Can't save file " + path);
+      ShowWarning(owner, L"Can't save file " + path);
       return false;
     }
     return true;
@@ -147,7 +150,7 @@ bool SaveDownloadedFile(std::wstring_view folder, std::wstring_view name, std::s
 }
 
 bool ExtractKeyArchive(std::wstring_view folder, std::wstring_view archive_name,
-                       const MessageSink& messages) noexcept {
+                       HWND owner) noexcept {
   try {
     const std::optional<std::u16string> joined = JoinDataPath(ToU16(folder), ToU16(archive_name));
     if (!joined) return false;
@@ -156,7 +159,7 @@ bool ExtractKeyArchive(std::wstring_view folder, std::wstring_view archive_name,
     {
       const ZipArchive zip(path);
       if (zip.Get() == nullptr) {
-        messages.Show(L"Can't open zip file " + path.substr(0, kMessagePathChars));
+        ShowWarning(owner, L"Can't open zip file " + path.substr(0, kMessagePathChars));
         return false;
       }
       // Without entries the archive stays on disk, as it came.
@@ -175,7 +178,7 @@ bool ExtractKeyArchive(std::wstring_view folder, std::wstring_view archive_name,
 }
 
 bool WriteOpenVpnConfig(const HostAddress& config_host, std::wstring_view data_folder, std::wstring_view address,
-                        std::wstring_view proxy, const MessageSink& messages) noexcept {
+                        std::wstring_view proxy, HWND owner) noexcept {
   try {
     std::wstring cached;
     // An absent cache reads as empty text, which the plan finds unusable.
@@ -190,8 +193,8 @@ bool WriteOpenVpnConfig(const HostAddress& config_host, std::wstring_view data_f
         return FileExists(ToWide(plan.keys_fallback_path));
       }
       const std::wstring archive_name = ToWide(plan.archive_name);
-      if (!SaveDownloadedFile(data_folder, archive_name, archive, messages)) return false;
-      if (!ExtractKeyArchive(data_folder, archive_name, messages)) return false;
+      if (!SaveDownloadedFile(data_folder, archive_name, archive, owner)) return false;
+      if (!ExtractKeyArchive(data_folder, archive_name, owner)) return false;
     }
 
     if (!plan.template_request.empty()) {
@@ -201,7 +204,7 @@ bool WriteOpenVpnConfig(const HostAddress& config_host, std::wstring_view data_f
       }
       const std::optional<std::string> config = FillTemplate(downloaded, ToU16(address), ToU16(proxy));
       if (!config) return false;
-      return SaveDownloadedFile(data_folder, ToWide(kConfigFileName), *config, messages);
+      return SaveDownloadedFile(data_folder, ToWide(kConfigFileName), *config, owner);
     }
     return true;
   } catch (const std::bad_alloc&) {

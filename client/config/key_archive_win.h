@@ -9,23 +9,24 @@
 #include <string>
 #include <string_view>
 
-#include "client/config/config_messages_win.h"
 #include "client/config/deployment.h"
 
 namespace veltrona::config {
+
+// Messages are warnings owned by `owner`, the main window.
 
 // Writes `bytes` to folder + "\" + name, replacing any file there. Empty
 // bytes or a path too long for 260 units: false, nothing written, no message.
 // "Can't create file " / "Can't save file " and the path on failure.
 [[nodiscard]] bool SaveDownloadedFile(std::wstring_view folder, std::wstring_view name, std::string_view bytes,
-                                      const MessageSink& messages) noexcept;
+                                      HWND owner) noexcept;
 
 // Unpacks folder + "\" + archive_name into the folder and deletes the
 // archive. Entries whose names lead outside the folder, and entries beyond
 // the extraction budget, are skipped. False when the archive cannot be opened
 // ("Can't open zip file " and the path) or has no entries (no message).
 [[nodiscard]] bool ExtractKeyArchive(std::wstring_view folder, std::wstring_view archive_name,
-                                     const MessageSink& messages) noexcept;
+                                     HWND owner) noexcept;
 
 // Fetches the key archive and template that the cached server list names
 // from `config_host`, unpacks the keys into `data_folder` and writes
@@ -34,6 +35,6 @@ namespace veltrona::config {
 // download fails.
 [[nodiscard]] bool WriteOpenVpnConfig(const HostAddress& config_host, std::wstring_view data_folder,
                                       std::wstring_view address, std::wstring_view proxy,
-                                      const MessageSink& messages) noexcept;
+                                      HWND owner) noexcept;
 
 }  // namespace veltrona::config

@@ -7,11 +7,14 @@
 #include <string>
 
 #include "base/wide_text.h"
+#include "client/app/user_messages_win.h"
 #include "client/config/http_client_win.h"
 #include "client/config/settings_store_win.h"
 #include "client/xml/xml_encoding.h"
 
 namespace veltrona::config {
+
+using app::ShowWarning;
 
 namespace {
 
@@ -19,6 +22,21 @@ std::optional<std::u16string> ReadCachedServerList() {
   std::wstring cached;
   if (!ReadStringSetting(SettingId::kConfigCache, cached)) return std::nullopt;
   return ToU16(cached);
+}
+
+// The box's own search ignores case, and host names that differ only in
+// case are different servers, so each item is compared as it stands.
+LRESULT FindExactItem(HWND box, const std::wstring& name) {
+  const LRESULT count = ::SendMessageW(box, CB_GETCOUNT, 0, 0);
+  std::wstring item;
+  for (LRESULT index = 0; index < count; ++index) {
+    const LRESULT length = ::SendMessageW(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR || static_cast<std::size_t>(length) != name.size()) continue;
+    item.assign(static_cast<std::size_t>(length) + 1, L'\0');
+    ::SendMessageW(box, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item.data()));
+    if (item.compare(0, name.size(), name) == 0) return index;
+  }
+  return CB_ERR;
 }
 
 void FillServerBox(HWND box, const ServerBoxPlan& plan) {
@@ -33,9 +51,7 @@ void FillServerBox(HWND box, const ServerBoxPlan& plan) {
       ::SendMessageW(box, CB_SETCURSEL, plan.selection.position, 0);
       break;
     case ServerSelection::Kind::kName: {
-      const std::wstring name = ToWide(plan.selection.name);
-      const LRESULT index = ::SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                           reinterpret_cast<LPARAM>(name.c_str()));
+      const LRESULT index = FindExactItem(box, ToWide(plan.selection.name));
       if (index != CB_ERR) ::SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
       break;
     }
@@ -44,8 +60,7 @@ void FillServerBox(HWND box, const ServerBoxPlan& plan) {
   }
 }
 
-void LoadServerListOrThrow(HWND window, const HostAddress& config_host, ServerMap& servers,
-                           const MessageSink& messages) {
+void LoadServerListOrThrow(HWND window, const HostAddress& config_host, ServerMap& servers) {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   servers.clear();
   std::string body;
@@ -62,28 +77,27 @@ void LoadServerListOrThrow(HWND window, const HostAddress& config_host, ServerMa
       body, ReadCachedServerList, pixelguard_on, previous,
       [] { return static_cast<std::uint32_t>(std::rand()); }, XmlDefaultDecoder());
   if (load.text_to_cache) (void)WriteStringSetting(SettingId::kConfigCache, ToWide(*load.text_to_cache));
-  if (load.show_connection_error) messages.Show(ToWide(kConnectionErrorMessage));
+  if (load.show_connection_error) ShowWarning(window, ToWide(kConnectionErrorMessage));
   FillServerBox(box, load.box);
   RebuildServerMap(servers, load.box);
 }
 
 }  // namespace
 
-void LoadServerList(HWND window, const HostAddress& config_host, ServerMap& servers,
-                    const MessageSink& messages) noexcept {
+void LoadServerList(HWND window, const HostAddress& config_host, ServerMap& servers) noexcept {
   try {
-    LoadServerListOrThrow(window, config_host, servers, messages);
+    LoadServerListOrThrow(window, config_host, servers);
   } catch (const std::bad_alloc&) {
     // Out of memory: the box keeps what it had.
   }
 }
 
-bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check, const MessageSink& messages) noexcept {
+bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check) noexcept {
   try {
     std::string body;
     const DWORD read = HttpGet(config_host, ToWide(kServerListPath), body);
     check = EvaluateUpdateResponse(read, body);
-    if (check.status == UpdateStatus::kDownloadFailed) messages.Show(ToWide(kUpdateCheckFailedMessage));
+    if (check.status == UpdateStatus::kDownloadFailed) ShowWarning(nullptr, ToWide(kUpdateCheckFailedMessage));
     return check.IsNewer();
   } catch (const std::bad_alloc&) {
     return false;

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include "client/config/config_messages_win.h"
 #include "client/config/deployment.h"
 #include "client/config/server_list.h"
 #include "client/config/version_check.h"
@@ -18,14 +17,13 @@ inline constexpr int kPixelguardCheckId = 1009;
 
 // Fetches the server list from `config_host` and fills the server box of
 // `window` and `servers`. A download that cannot be used shows the
-// connection error and falls back to the cached copy; a usable one replaces
+// connection error (owned by `window`) and falls back to the cached copy; a usable one replaces
 // the cache.
-void LoadServerList(HWND window, const HostAddress& config_host, ServerMap& servers,
-                    const MessageSink& messages) noexcept;
+void LoadServerList(HWND window, const HostAddress& config_host, ServerMap& servers) noexcept;
 
 // True when the server list announces a newer client; `check` keeps the
-// announced version and address. A failed download shows its message.
-[[nodiscard]] bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check,
-                                  const MessageSink& messages) noexcept;
+// announced version and address. A failed download shows its message,
+// owned by no window: the check runs before the main window exists.
+[[nodiscard]] bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check) noexcept;
 
 }  // namespace veltrona::config

@@ -12,6 +12,7 @@
 #include "base/unique_handle_win.h"
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
 
 namespace veltrona::config {
@@ -158,16 +159,6 @@ TEST_F(ConfigHttpGet, PathThatWouldSplitTheRequestIsNotSent) {
 
 using test_support::UserHiveSandbox;
 
-struct RecordedMessages {
-  std::vector<std::wstring> texts;
-  MessageSink Sink() {
-    return MessageSink{[](void* context, const std::wstring& text) {
-                         static_cast<RecordedMessages*>(context)->texts.push_back(text);
-                       },
-                       this};
-  }
-};
-
 // A hidden window holding the server box and the Pixelguard check box with
 // the main window's control ids.
 class ServerWindow {
@@ -213,7 +204,7 @@ class ConfigServerList : public ConfigHttpGet {
     ASSERT_TRUE(sandbox_.Ready());
     ASSERT_TRUE(window_.Ready());
   }
-  void Load() { LoadServerList(window_.Get(), Address(), servers_, messages_.Sink()); }
+  void Load() { LoadServerList(window_.Get(), Address(), servers_); }
   std::wstring Cached() const {
     std::wstring text;
     return ReadStringSetting(SettingId::kConfigCache, text) ? text : L"(none)";
@@ -222,7 +213,7 @@ class ConfigServerList : public ConfigHttpGet {
   UserHiveSandbox sandbox_{L"servers"};
   ServerWindow window_;
   ServerMap servers_;
-  RecordedMessages messages_;
+  test_support::RecordedMessages messages_;
 };
 
 const char kBThenA[] = "<host hostname=\"b\" default=\"True\"/><host hostname=\"a\"/>";
@@ -236,8 +227,27 @@ TEST_F(ConfigServerList, SortedBoxSelectsTheDefaultAndTheDocumentIsCached) {
   EXPECT_EQ(window_.Selected(), 1);
   EXPECT_EQ(servers_, (ServerMap{{u"a", u""}, {u"b", u""}}));
   EXPECT_EQ(Cached(), std::wstring(document.begin(), document.end()));
-  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_TRUE(messages_.Texts().empty());
   EXPECT_NE(Requests().find("GET /servers.win.xml?v=3.2 HTTP/1.1"), std::string::npos);
+}
+
+TEST_F(ConfigServerList, DefaultIsSelectedByItsExactName) {
+  // Names that differ only in case are different servers; whichever of the
+  // two the box sorts first, the default is the one selected.
+  for (const std::string upper_default : {"True", "False"}) {
+    const std::string lower_default = upper_default == "True" ? "False" : "True";
+    served_.Write(L"servers.win.xml",
+                  ServerDocument("<host hostname=\"VPN.example\" default=\"" + upper_default +
+                                 "\"/><host hostname=\"vpn.example\" default=\"" + lower_default + "\"/>"));
+    if (!host_) Start(18078);
+    ServerWindow fresh;
+    ASSERT_TRUE(fresh.Ready());
+    LoadServerList(fresh.Get(), Address(), servers_);
+    ASSERT_EQ(fresh.Items().size(), 2u);
+    ASSERT_NE(fresh.Selected(), CB_ERR);
+    EXPECT_EQ(fresh.Items()[static_cast<size_t>(fresh.Selected())],
+              upper_default == "True" ? L"VPN.example" : L"vpn.example");
+  }
 }
 
 TEST_F(ConfigServerList, PixelguardListsOnlyExactlyTrueServers) {
@@ -269,7 +279,10 @@ TEST_F(ConfigServerList, OfflineStartListsTheCachedServersAfterTheMessage) {
   ASSERT_TRUE(WriteStringSetting(SettingId::kConfigCache, std::wstring(cached.begin(), cached.end())));
   port_ = 18073;  // nothing listens here
   Load();
-  EXPECT_EQ(messages_.texts, (std::vector<std::wstring>{L"A connection error occurred. Try again later."}));
+  EXPECT_EQ(messages_.Texts(), (std::vector<std::wstring>{L"A connection error occurred. Try again later."}));
+  EXPECT_EQ(messages_.All()[0].caption, L"Veltrona VPN Free Trial");
+  EXPECT_EQ(messages_.All()[0].style, static_cast<UINT>(MB_ICONWARNING));
+  EXPECT_EQ(messages_.All()[0].owner, window_.Get());
   EXPECT_EQ(window_.Items(), (std::vector<std::wstring>{L"a", L"b"}));
   EXPECT_EQ(window_.Selected(), 1);
 }
@@ -277,7 +290,7 @@ TEST_F(ConfigServerList, OfflineStartListsTheCachedServersAfterTheMessage) {
 TEST_F(ConfigServerList, NotFoundPageNeitherReplacesTheCacheNorFillsTheBox) {
   Start(18074, L"--not-found");
   Load();
-  EXPECT_EQ(messages_.texts.size(), 1u);
+  EXPECT_EQ(messages_.Texts().size(), 1u);
   EXPECT_TRUE(window_.Items().empty());
   EXPECT_EQ(Cached(), L"(none)");
 }
@@ -287,26 +300,29 @@ TEST_F(ConfigServerList, UpdateCheckReadsTheAnnouncedVersion) {
                 "<config><application version=\"3.10\" url=\"https://www.veltrona.example/new\"/></config>");
   Start(18075);
   UpdateCheck check;
-  EXPECT_TRUE(CheckForUpdate(Address(), check, messages_.Sink()));
+  EXPECT_TRUE(CheckForUpdate(Address(), check));
   EXPECT_EQ(check.version, u"3.10");
   EXPECT_EQ(check.url, u"https://www.veltrona.example/new");
-  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_TRUE(messages_.Texts().empty());
 }
 
 TEST_F(ConfigServerList, UpdateCheckWithTheSameVersionIsNotNewer) {
   served_.Write(L"servers.win.xml", ServerDocument(kBThenA));
   Start(18076);
   UpdateCheck check;
-  EXPECT_FALSE(CheckForUpdate(Address(), check, messages_.Sink()));
+  EXPECT_FALSE(CheckForUpdate(Address(), check));
   EXPECT_EQ(check.version, u"3.2");
 }
 
 TEST_F(ConfigServerList, FailedUpdateDownloadIsReported) {
   port_ = 18077;
   UpdateCheck check;
-  EXPECT_FALSE(CheckForUpdate(Address(), check, messages_.Sink()));
-  EXPECT_EQ(messages_.texts,
+  EXPECT_FALSE(CheckForUpdate(Address(), check));
+  EXPECT_EQ(messages_.Texts(),
             (std::vector<std::wstring>{L"Unable to check if newer version is available.\nPlease contact support"}));
+  EXPECT_EQ(messages_.All()[0].caption, L"Veltrona VPN Free Trial");
+  EXPECT_EQ(messages_.All()[0].style, static_cast<UINT>(MB_ICONWARNING));
+  EXPECT_EQ(messages_.All()[0].owner, nullptr);
 }
 
 }  // namespace

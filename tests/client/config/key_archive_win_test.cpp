@@ -14,10 +14,14 @@
 #include "service/openvpn_config_check.h"
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
 
 namespace veltrona::config {
 namespace {
+
+// Only handed through to the recorded message boxes.
+const HWND kMainWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5a5a));
 
 // A zip archive with stored (uncompressed) entries, written field by field.
 class ZipBuilder {
@@ -155,16 +159,6 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-struct RecordedMessages {
-  std::vector<std::wstring> texts;
-  MessageSink Sink() {
-    return MessageSink{[](void* context, const std::wstring& text) {
-                         static_cast<RecordedMessages*>(context)->texts.push_back(text);
-                       },
-                       this};
-  }
-};
-
 class ConfigKeyArchive : public ::testing::Test {
  protected:
   void SetUp() override { data_ = tree_.Make(L"data"); }
@@ -172,7 +166,7 @@ class ConfigKeyArchive : public ::testing::Test {
 
   TempTree tree_;
   std::wstring data_;
-  RecordedMessages messages_;
+  test_support::RecordedMessages messages_;
 };
 
 TEST_F(ConfigKeyArchive, EntriesAreUnpackedAndTheArchiveDeleted) {
@@ -180,11 +174,11 @@ TEST_F(ConfigKeyArchive, EntriesAreUnpackedAndTheArchiveDeleted) {
   zip.Add("ca.crt", "-----BEGIN CERTIFICATE-----\nca\n");
   zip.Add("ta.key", "static key");
   PutArchive(zip.Bytes());
-  ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", messages_.Sink()));
+  ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
   EXPECT_EQ(ReadFile(data_ + L"\\ca.crt"), "-----BEGIN CERTIFICATE-----\nca\n");
   EXPECT_EQ(ReadFile(data_ + L"\\ta.key"), "static key");
   EXPECT_FALSE(Exists(data_ + L"\\keys.zip"));
-  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_TRUE(messages_.Texts().empty());
 }
 
 TEST_F(ConfigKeyArchive, FolderEntryIsCreatedAndFilesAfterItGoInside) {
@@ -193,7 +187,7 @@ TEST_F(ConfigKeyArchive, FolderEntryIsCreatedAndFilesAfterItGoInside) {
   zip.Add("certs/client.crt", "client certificate");
   zip.Add("empty/", "", 0x10);
   PutArchive(zip.Bytes());
-  ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", messages_.Sink()));
+  ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
   EXPECT_TRUE(IsFolder(data_ + L"\\certs"));
   EXPECT_TRUE(IsFolder(data_ + L"\\empty"));
   EXPECT_EQ(ReadFile(data_ + L"\\certs\\client.crt"), "client certificate");
@@ -210,7 +204,7 @@ TEST_F(ConfigKeyArchive, EntriesLeadingOutsideTheFolderAreNeverWritten) {
   zip.Add("../outside/", "", 0x10);
   zip.Add("inside.key", "kept");
   PutArchive(zip.Bytes());
-  ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", messages_.Sink()));
+  ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
   EXPECT_EQ(ReadFile(data_ + L"\\inside.key"), "kept");
   for (const wchar_t* name : {L"escaped1.txt", L"escaped2.txt", L"escaped3.txt", L"outside"}) {
     EXPECT_FALSE(Exists(tree_.Root() + L"\\" + name)) << name;
@@ -225,16 +219,19 @@ TEST_F(ConfigKeyArchive, EntryLargerThanTheBudgetIsSkipped) {
   zip.Add("huge.bin", std::string((4u << 20) + 1, 'z'));
   zip.Add("small.key", "fits");
   PutArchive(zip.Bytes());
-  ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", messages_.Sink()));
+  ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
   EXPECT_FALSE(Exists(data_ + L"\\huge.bin"));
   EXPECT_EQ(ReadFile(data_ + L"\\small.key"), "fits");
 }
 
 TEST_F(ConfigKeyArchive, FileThatIsNotAZipIsReportedAndKept) {
   PutArchive("<html>not a zip</html>");
-  EXPECT_FALSE(ExtractKeyArchive(data_, L"keys.zip", messages_.Sink()));
-  ASSERT_EQ(messages_.texts.size(), 1u);
-  EXPECT_EQ(messages_.texts[0], L"Can't open zip file " + data_ + L"\\keys.zip");
+  EXPECT_FALSE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
+  ASSERT_EQ(messages_.Texts().size(), 1u);
+  EXPECT_EQ(messages_.Texts()[0], L"Can't open zip file " + data_ + L"\\keys.zip");
+  EXPECT_EQ(messages_.All()[0].caption, L"Veltrona VPN Free Trial");
+  EXPECT_EQ(messages_.All()[0].style, static_cast<UINT>(MB_ICONWARNING));
+  EXPECT_EQ(messages_.All()[0].owner, kMainWindow);
   EXPECT_TRUE(Exists(data_ + L"\\keys.zip"));
 }
 
@@ -242,32 +239,32 @@ TEST_F(ConfigKeyArchive, ArchiveWithoutEntriesFailsSilently) {
   // Behind a self-extractor style stub: minizip never finds an end record
   // that starts the file, so a bare 22-byte archive reads as not a zip.
   PutArchive("stub" + ZipBuilder().Bytes());
-  EXPECT_FALSE(ExtractKeyArchive(data_, L"keys.zip", messages_.Sink()));
-  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_FALSE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
+  EXPECT_TRUE(messages_.Texts().empty());
   EXPECT_TRUE(Exists(data_ + L"\\keys.zip"));
 }
 
 TEST_F(ConfigKeyArchive, SavedFileReplacesAnOlderOne) {
   WriteFile(data_ + L"\\Veltrona.ovpn", "older and longer text");
-  ASSERT_TRUE(SaveDownloadedFile(data_, L"Veltrona.ovpn", "new", messages_.Sink()));
+  ASSERT_TRUE(SaveDownloadedFile(data_, L"Veltrona.ovpn", "new", kMainWindow));
   EXPECT_EQ(ReadFile(data_ + L"\\Veltrona.ovpn"), "new");
-  EXPECT_FALSE(SaveDownloadedFile(data_, L"empty.bin", "", messages_.Sink()));
+  EXPECT_FALSE(SaveDownloadedFile(data_, L"empty.bin", "", kMainWindow));
   EXPECT_FALSE(Exists(data_ + L"\\empty.bin"));
-  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_TRUE(messages_.Texts().empty());
 }
 
 TEST_F(ConfigKeyArchive, UncreatableFileIsReported) {
   const std::wstring missing = data_ + L"\\no-such-folder";
-  EXPECT_FALSE(SaveDownloadedFile(missing, L"Veltrona.ovpn", "text", messages_.Sink()));
-  ASSERT_EQ(messages_.texts.size(), 1u);
-  EXPECT_EQ(messages_.texts[0], L"Can't create file " + missing + L"\\Veltrona.ovpn");
+  EXPECT_FALSE(SaveDownloadedFile(missing, L"Veltrona.ovpn", "text", kMainWindow));
+  ASSERT_EQ(messages_.Texts().size(), 1u);
+  EXPECT_EQ(messages_.Texts()[0], L"Can't create file " + missing + L"\\Veltrona.ovpn");
 }
 
 TEST_F(ConfigKeyArchive, PathPastTheBufferIsRefusedUnwritten) {
   // folder + "\" + name at 260 units does not fit with its terminator.
   const std::wstring name(259 - data_.size(), L'k');
-  EXPECT_FALSE(SaveDownloadedFile(data_, name, "text", messages_.Sink()));
-  EXPECT_TRUE(SaveDownloadedFile(data_, name.substr(1), "text", messages_.Sink()));
+  EXPECT_FALSE(SaveDownloadedFile(data_, name, "text", kMainWindow));
+  EXPECT_TRUE(SaveDownloadedFile(data_, name.substr(1), "text", kMainWindow));
   EXPECT_TRUE(Exists(data_ + L"\\" + name.substr(1)));
 }
 
@@ -300,7 +297,7 @@ class ConfigOpenVpnFile : public ::testing::Test {
     ASSERT_TRUE(host_->Listening());
   }
   bool Write(std::wstring_view address, std::wstring_view proxy) {
-    return WriteOpenVpnConfig(HostAddress{u"127.0.0.1", port_}, data_, address, proxy, messages_.Sink());
+    return WriteOpenVpnConfig(HostAddress{u"127.0.0.1", port_}, data_, address, proxy, kMainWindow);
   }
   std::wstring ConfigPath() const { return data_ + L"\\Veltrona.ovpn"; }
 
@@ -310,7 +307,7 @@ class ConfigOpenVpnFile : public ::testing::Test {
   std::wstring served_;
   unsigned short port_ = 18090;
   std::unique_ptr<ConfigHost> host_;
-  RecordedMessages messages_;
+  test_support::RecordedMessages messages_;
 };
 
 const wchar_t kFullDocument[] =
@@ -327,7 +324,7 @@ TEST_F(ConfigOpenVpnFile, KeysAndConfigurationAreWrittenWithTheServerFilledIn) {
   EXPECT_EQ(ReadFile(data_ + L"\\ca.crt"), "authority");
   EXPECT_EQ(ReadFile(data_ + L"\\keys\\client.key"), "private");
   EXPECT_FALSE(Exists(data_ + L"\\keys.zip"));
-  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_TRUE(messages_.Texts().empty());
 }
 
 TEST_F(ConfigOpenVpnFile, EmptyProxyRemovesItsPlaceholder) {
@@ -360,7 +357,7 @@ TEST_F(ConfigOpenVpnFile, NoCacheFailsAndNoOvpnElementWritesNothing) {
   Cache(L"<config><servers/></config>");
   EXPECT_TRUE(Write(L"vpn1.example.net", L""));
   EXPECT_FALSE(Exists(ConfigPath()));
-  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_TRUE(messages_.Texts().empty());
 }
 
 TEST_F(ConfigOpenVpnFile, ArchiveThatIsNotAZipStopsBeforeTheTemplate) {
@@ -368,8 +365,8 @@ TEST_F(ConfigOpenVpnFile, ArchiveThatIsNotAZipStopsBeforeTheTemplate) {
         L"</config>");
   StartHost(18096);
   EXPECT_FALSE(Write(L"vpn1.example.net", L""));
-  ASSERT_EQ(messages_.texts.size(), 1u);
-  EXPECT_EQ(messages_.texts[0], L"Can't open zip file " + data_ + L"\\template.ovpn");
+  ASSERT_EQ(messages_.Texts().size(), 1u);
+  EXPECT_EQ(messages_.Texts()[0], L"Can't open zip file " + data_ + L"\\template.ovpn");
   EXPECT_FALSE(Exists(ConfigPath()));
 }
 
