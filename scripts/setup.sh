@@ -12,6 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   zlib1g-dev libminizip-dev googletest libbenchmark-dev
   wine wine64 xvfb xauth dpkg-dev
+  python3 openssl
 )
 
 missing=()
