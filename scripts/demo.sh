@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The main job on an embedded default, in the build's private Wine prefix:
-# install the service with its own command line, have it start OpenVPN (the
-# stand-in from tests/peers, installed as openvpn.exe) for a client, talk to
-# OpenVPN's management port, disconnect, and remove the service, showing the
-# service's log and OpenVPN's output on the way.
+# serve the configuration host's content from data/config-host, install the
+# service with its own command line, and let a stand-in for the tray client
+# (tests/peers/demo_client) load the server list, write the OpenVPN
+# configuration and keys, connect through the OpenVPN engine (the service
+# starts the OpenVPN stand-in from tests/peers, installed as openvpn.exe) and
+# disconnect; then remove the service, showing the service's log and
+# OpenVPN's output on the way.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -12,8 +15,10 @@ cd "$root"
 
 . "$root/scripts/wine-env.sh"
 wine_prefix_ready
-trap wine_server_stop EXIT
+trap 'wine_server_stop; xvfb_stop' EXIT
 wine_server_start
+# The client's hidden window needs a screen.
+xvfb_start
 
 bin="$root/build/windows/bin"
 run() { "$WINE64" "$@" 2>/dev/null | tr -d '\r'; }
@@ -25,10 +30,20 @@ service_dir="$WINEPREFIX/drive_c/ProgramData/Veltrona VPN"
 mkdir -p "$install_dir" "$service_dir"
 cp "$bin/peers/openvpn_standin.exe" "$install_dir/openvpn.exe"
 run reg add 'HKLM\Software\VeltronaVPN' /v 'Install Path' /t REG_SZ /d 'C:\Program Files\Veltrona VPN\' /f >/dev/null
-# What the client leaves in its data folder before it connects.
+# The client's data folder starts empty: the configuration comes from the host.
 data_dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Veltrona VPN"
-mkdir -p "$data_dir"
-cp "$root"/data/demo-client/* "$data_dir/"
+rm -rf "$data_dir"
+
+# The vendor's configuration host, on loopback, and the installer's value
+# that points the client at it.
+config_port=18980
+"$WINE64" "$bin/peers/config_host.exe" "$config_port" "$("$WINE64" winepath -w "$root/data/config-host" 2>/dev/null | tr -d '\r')" \
+  >/dev/null 2>&1 &
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$config_port") 2>/dev/null && break
+  sleep 0.1
+done
+run reg add 'HKLM\Software\VeltronaVPN' /v 'Config Host' /t REG_SZ /d "127.0.0.1:$config_port" /f >/dev/null
 
 run "$bin/VeltronaVPNsrv.exe" -remove >/dev/null || true
 
@@ -38,10 +53,14 @@ echo
 echo "== service state"
 run "$bin/peers/client_probe.exe" status || true
 echo
-echo "== a client connects and disconnects"
-run "$bin/peers/client_probe.exe" connect || true
-run "$bin/peers/client_probe.exe" route-check || true
-sleep 1
+echo "== the client: server list, configuration, connect, disconnect"
+run "$bin/peers/demo_client.exe" demo-id demo-code || true
+echo
+echo "== the client's data folder"
+ls "$data_dir"
+echo
+echo "== Veltrona.ovpn"
+tr -d '\r' < "$data_dir/Veltrona.ovpn"
 echo
 echo "== service.log"
 tr -d '\r' < "$service_dir/service.log"
@@ -54,3 +73,4 @@ run "$bin/VeltronaVPNsrv.exe" -remove
 echo
 echo "== service.log after removal"
 tr -d '\r' < "$service_dir/service.log"
+run reg delete 'HKLM\Software\VeltronaVPN' /v 'Config Host' /f >/dev/null || true
