@@ -1,5 +1,7 @@
 #include "client/config/deployment.h"
 
+#include <string>
+
 namespace veltrona::config {
 
 namespace {
@@ -118,6 +120,20 @@ DeploymentValues ResolveDeployment(const DeploymentOverrides& overrides) {
                         ? *overrides.web_site
                         : std::u16string(kDefaultWebSite);
   return values;
+}
+
+std::u16string AccountPageAddress(const HostAddress& billing_host) {
+  std::u16string address = u"https://";
+  const bool ipv6 = billing_host.host.find(u':') != std::u16string::npos;
+  if (ipv6) address += u'[';
+  address += billing_host.host;
+  if (ipv6) address += u']';
+  if (billing_host.port != kBillingHostDefaultPort) {
+    address += u':';
+    for (char c : std::to_string(billing_host.port)) address += static_cast<char16_t>(c);
+  }
+  address += u"/clientarea.php?action=products";
+  return address;
 }
 
 }  // namespace veltrona::config

@@ -63,4 +63,9 @@ struct DeploymentOverrides {
 
 DeploymentValues ResolveDeployment(const DeploymentOverrides& overrides);
 
+// The account page of the billing host, over TLS: "https://", the host (an
+// IPv6 text in brackets), ":" and the port unless it is 443, and
+// "/clientarea.php?action=products".
+std::u16string AccountPageAddress(const HostAddress& billing_host);
+
 }  // namespace veltrona::config

@@ -7,6 +7,8 @@
 
 #include "base/wide_text.h"
 #include "client/app/user_messages_win.h"
+#include "client/config/deployment.h"
+#include "client/config/http_client_win.h"
 #include "client/engines/management_text.h"
 
 namespace veltrona::engines {
@@ -65,7 +67,9 @@ INT_PTR CALLBACK LoginFailedProcedure(HWND dialog, UINT message, WPARAM w_param,
 
 }  // namespace
 
-std::wstring DefaultAccountPage() { return L"https://api.veltrona.example/clientarea.php?action=products"; }
+std::wstring DefaultAccountPage() {
+  return ToWide(config::AccountPageAddress(config::ReadDeploymentValues().billing_host));
+}
 
 OpenVPN::OpenVPN(OpenVpnOptions options) : options_(std::move(options)) {
   WSADATA data{};

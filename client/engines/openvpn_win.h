@@ -16,6 +16,7 @@
 #include "base/unique_handle_win.h"
 #include "client/engines/management_dialogue.h"
 #include "client/engines/vpn_interface.h"
+#include "client/resources/resource.h"
 #include "ipc/senders_win.h"
 
 namespace veltrona::engines {
@@ -24,15 +25,13 @@ inline constexpr uint16_t kManagementPort = 13247;
 // Spaces connection retries; clear of the main window's 34521 and 34522.
 inline constexpr UINT_PTR kTimerConnectRetry = 34523;
 
-inline constexpr int IDD_LOGIN_FAILED = 146;
-inline constexpr int IDC_LOGIN_FAILED_LINK = 1030;
 inline constexpr int IDC_BYTES_RECEIVED = 1007;
 inline constexpr int IDC_BYTES_SENT = 1008;
 inline constexpr int IDC_PIXELGUARD = 1009;
 inline constexpr int IDC_STATUS = 1011;
 
 // Where the login-failed dialog's link leads: the account page of the
-// billing host.
+// billing host of this deployment.
 std::wstring DefaultAccountPage();
 
 struct ManagementSocketTraits {

@@ -90,6 +90,16 @@ TEST(ConfigDeployment, OverridesReplaceBuiltInValuesUnlessMalformed) {
   EXPECT_EQ(values.web_site, u"http://127.0.0.1:8080/a?x=1");
 }
 
+TEST(ConfigDeployment, AccountPageIsOnTheBillingHostOverTls) {
+  EXPECT_EQ(AccountPageAddress(ResolveDeployment({}).billing_host),
+            u"https://api.veltrona.example/clientarea.php?action=products");
+  EXPECT_EQ(AccountPageAddress(HostAddress{u"127.0.0.1", 8443}),
+            u"https://127.0.0.1:8443/clientarea.php?action=products");
+  EXPECT_EQ(AccountPageAddress(HostAddress{u"::1", 443}), u"https://[::1]/clientarea.php?action=products");
+  // Whatever the host value, the page is safe to hand to cmd.
+  EXPECT_TRUE(IsAcceptableWebAddress(AccountPageAddress(HostAddress{u"::1", 65535})));
+}
+
 TEST(ConfigDeployment, WebAddressesThatCmdWouldReadAsCommandsAreRefused) {
   for (const char16_t* bad : {u"https://a.example/?a=1&b=2", u"https://a.example/|x", u"https://a.example/^",
                               u"https://a.example/%PATH%", u"https://a.example/ x", u"https://a.example/\"",

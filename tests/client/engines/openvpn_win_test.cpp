@@ -124,9 +124,9 @@ INT_PTR ClickLinkOfDialog(const app::DialogRequest& request, UINT code) {
                                    request.parameter);
   if (dialog == nullptr) return -1;
   NMHDR header{};
-  header.idFrom = engines::IDC_LOGIN_FAILED_LINK;
+  header.idFrom = IDC_LOGIN_FAILED_LINK;
   header.code = code;
-  ::SendMessageW(dialog, WM_NOTIFY, engines::IDC_LOGIN_FAILED_LINK, reinterpret_cast<LPARAM>(&header));
+  ::SendMessageW(dialog, WM_NOTIFY, IDC_LOGIN_FAILED_LINK, reinterpret_cast<LPARAM>(&header));
   ::DestroyWindow(dialog);
   return 1;
 }
@@ -153,6 +153,127 @@ TEST_F(MessageSeam, OnlyAClickOnTheLinkOpensThePage) {
   engines::OpenVPN engine;
   engine.LoginFailedDialog();
   EXPECT_EQ(launches, 0);
+}
+
+// What the real dialog 146 showed, read while its modal loop ran.
+struct ShownDialog {
+  std::wstring caption;
+  std::wstring link_class;
+  std::wstring link_text;
+  std::wstring button_text;
+  bool has_icon = false;
+};
+
+struct DialogDriver {
+  ShownDialog shown;
+  bool click_link = false;
+  bool acted = false;
+};
+DialogDriver* g_driver = nullptr;
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  if (std::wstring(name) != L"#32770" || !::IsWindowVisible(window)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[260] = {};
+  ::GetWindowTextW(window, text, 260);
+  return text;
+}
+
+// Runs inside the dialog's modal loop: reads the dialog, then clicks its link
+// or presses OK.
+void CALLBACK DriveDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = nullptr;
+  ::EnumThreadWindows(::GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+  if (dialog == nullptr || g_driver == nullptr || g_driver->acted) return;
+  ::KillTimer(nullptr, timer);
+  g_driver->acted = true;
+  ShownDialog& shown = g_driver->shown;
+  shown.caption = WindowText(dialog);
+  const HWND link = ::GetDlgItem(dialog, IDC_LOGIN_FAILED_LINK);
+  wchar_t name[64] = {};
+  ::GetClassNameW(link, name, 64);
+  shown.link_class = name;
+  shown.link_text = WindowText(link);
+  shown.button_text = WindowText(::GetDlgItem(dialog, IDOK));
+  ::EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM has_icon) {
+        if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+            ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+          *reinterpret_cast<bool*>(has_icon) = true;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&shown.has_icon));
+  if (g_driver->click_link) {
+    NMLINK click{};
+    click.hdr.hwndFrom = link;
+    click.hdr.idFrom = IDC_LOGIN_FAILED_LINK;
+    click.hdr.code = NM_CLICK;
+    ::SendMessageW(dialog, WM_NOTIFY, IDC_LOGIN_FAILED_LINK, reinterpret_cast<LPARAM>(&click));
+  } else {
+    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+  }
+}
+
+class LoginFailedDialog : public MessageSeam {
+ protected:
+  void SetUp() override {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LINK_CLASS};
+    ASSERT_TRUE(::InitCommonControlsEx(&controls));
+    app::SetLauncher([this](const app::LaunchRequest& request) {
+      launched_.push_back(request);
+      return true;
+    });
+    // The real dialog from the program's resources, driven by a timer.
+    app::SetDialogPresenter([this](const app::DialogRequest& request) {
+      g_driver = &driver_;
+      const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, DriveDialog);
+      result_ = ::DialogBoxParamW(request.instance, MAKEINTRESOURCEW(request.template_id), request.owner,
+                                  request.procedure, request.parameter);
+      ::KillTimer(nullptr, timer);
+      g_driver = nullptr;
+      return result_;
+    });
+  }
+
+  DialogDriver driver_;
+  INT_PTR result_ = -2;
+  std::vector<app::LaunchRequest> launched_;
+};
+
+TEST_F(LoginFailedDialog, ShowsTheTextAndItsLinkOpensTheAccountPage) {
+  driver_.click_link = true;
+  engines::OpenVpnOptions options;
+  options.account_page = L"https://127.0.0.1:8443/clientarea.php?action=products";
+  engines::OpenVPN engine(options);
+  engine.LoginFailedDialog();
+  ASSERT_TRUE(driver_.acted);
+  EXPECT_EQ(result_, 1);
+  EXPECT_EQ(driver_.shown.caption, L"Error");
+  EXPECT_EQ(driver_.shown.link_class, L"SysLink");
+  EXPECT_NE(driver_.shown.link_text.find(L"Wrong VPN ID/Activation code or VPN ID is already in use. Click "),
+            std::wstring::npos)
+      << driver_.shown.link_text;
+  EXPECT_NE(driver_.shown.link_text.find(L" to check."), std::wstring::npos) << driver_.shown.link_text;
+  EXPECT_EQ(driver_.shown.button_text, L"OK");
+  EXPECT_TRUE(driver_.shown.has_icon);
+  ASSERT_EQ(launched_.size(), 1u);
+  EXPECT_EQ(launched_[0].parameters, L"/c start https://127.0.0.1:8443/clientarea.php?action=products /s");
+}
+
+TEST_F(LoginFailedDialog, OkClosesItWithoutOpeningAnything) {
+  engines::OpenVPN engine;
+  engine.LoginFailedDialog();
+  ASSERT_TRUE(driver_.acted);
+  EXPECT_EQ(result_, IDOK);
+  EXPECT_TRUE(launched_.empty());
 }
 
 }  // namespace
