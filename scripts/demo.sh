@@ -37,8 +37,8 @@ rm -rf "$data_dir"
 # The vendor's configuration host, on loopback, and the installer's value
 # that points the client at it.
 config_port=18980
-"$WINE64" "$bin/peers/config_host.exe" "$config_port" "$("$WINE64" winepath -w "$root/data/config-host" 2>/dev/null | tr -d '\r')" \
-  >/dev/null 2>&1 &
+config_folder="$("$WINE64" winepath -w "$root/data/config-host" 2>/dev/null | tr -d '\r')"
+"$WINE64" "$bin/peers/config_host.exe" "$config_port" "$config_folder" >/dev/null 2>&1 &
 for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$config_port") 2>/dev/null && break
   sleep 0.1

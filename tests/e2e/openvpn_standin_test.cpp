@@ -126,8 +126,13 @@ class OpenVpnStandin : public ::testing::Test {
       ::WaitForSingleObject(process_.Get(), kGenerousMs);
     }
     process_.Reset();
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    // Wine's console host may hold "log.txt" a little after the process ended.
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      std::error_code error;
+      fs::remove_all(folder_, error);
+      if (!error) break;
+      ::Sleep(50);
+    }
   }
 
   void WriteConfig(const std::string& text) {

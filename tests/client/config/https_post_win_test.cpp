@@ -103,7 +103,9 @@ class TlsReportHost {
     if (!WaitForFile(folder_ + L"\\request-1.bin", 10000)) return std::nullopt;
     return ReadWholeFile(folder_ + L"\\request-1.bin");
   }
-  bool AnyRequest() const { return ::GetFileAttributesW((folder_ + L"\\request-1.bin").c_str()) != INVALID_FILE_ATTRIBUTES; }
+  bool AnyRequest() const {
+    return ::GetFileAttributesW((folder_ + L"\\request-1.bin").c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
   std::string HandshakeLog() const { return ReadWholeFile(folder_ + L"\\handshakes.log").value_or(""); }
 
  private:
@@ -224,7 +226,8 @@ TEST(ConfigHttpsPost, ReportArrivesWholeAtTheBillingHostOverTls) {
             "-----------------------------7d434218508bc\r\n"
             "Content-Disposition: form-data; name=\"email\"\r\n\r\nuser@example.net\r\n"
             "-----------------------------7d434218508bc\r\n"
-            "Content-Disposition: form-data; name=\"problem\"\r\n\r\nConnect stays at \"get config\"\r\nsince Monday\r\n"
+            "Content-Disposition: form-data; name=\"problem\"\r\n\r\n"
+            "Connect stays at \"get config\"\r\nsince Monday\r\n"
             "-----------------------------7d434218508bc\r\n"
             "Content-Disposition: form-data; name=\"log\"\r\n\r\nNo log attached\r\n"
             "-----------------------------7d434218508bc--\r\n");

@@ -218,7 +218,8 @@ void CALLBACK DriveDialog(HWND, UINT, UINT_PTR timer, DWORD) {
     click.hdr.code = NM_CLICK;
     ::SendMessageW(dialog, WM_NOTIFY, IDC_LOGIN_FAILED_LINK, reinterpret_cast<LPARAM>(&click));
   } else {
-    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
   }
 }
 
