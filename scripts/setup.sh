@@ -12,7 +12,10 @@ packages=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   zlib1g-dev libminizip-dev googletest libbenchmark-dev
   wine wine64 xvfb xauth dpkg-dev
+  # The TLS host that receives the problem report in the tests.
   python3 openssl
+  # The engine's test against the real OpenVPN, in a network namespace.
+  openvpn iproute2 iputils-ping procps
 )
 
 missing=()

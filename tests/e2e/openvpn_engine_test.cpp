@@ -10,6 +10,7 @@
 
 #include "client/app/user_messages_win.h"
 #include "client/engines/openvpn_win.h"
+#include "tests/win_test_support/engine_window_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
 namespace veltrona {
@@ -18,102 +19,16 @@ namespace {
 using engines::ENGINE_CONNECTED;
 using engines::ENGINE_DISCONNECTED;
 using engines::OpenVPN;
-using test_support::ClientPresence;
+using test_support::ByteCount;
 using test_support::ClientConfig;
+using test_support::ClientPresence;
+using test_support::EngineWindow;
 using test_support::InstalledService;
 
-constexpr UINT_PTR kTimerStatistics = 34521;
-constexpr DWORD kLongWaitMs = 30000;
+constexpr DWORD kLongWaitMs = test_support::kEngineWaitMs;
 
-// A hidden stand-in for the main window: the three controls the engine
-// writes, the statistics timer, and the socket messages forwarded.
-class EngineWindow {
- public:
-  EngineWindow() {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = &EngineWindow::Procedure;
-    window_class.hInstance = ::GetModuleHandleW(nullptr);
-    window_class.lpszClassName = kClassName;
-    ::RegisterClassW(&window_class);  // already there from an earlier test is fine
-    window_ = ::CreateWindowExW(0, kClassName, L"Veltrona VPN Free Trial 3.2", WS_OVERLAPPED, 0, 0, 300, 300,
-                                nullptr, nullptr, window_class.hInstance, nullptr);
-    for (const auto& [id, text] : {std::pair{engines::IDC_BYTES_RECEIVED, L"0 byte"},
-                                   std::pair{engines::IDC_BYTES_SENT, L"0 byte"},
-                                   std::pair{engines::IDC_STATUS, L"disconnected"}}) {
-      ::CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE, 0, 0, 100, 16, window_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), window_class.hInstance, nullptr);
-    }
-  }
-  ~EngineWindow() {
-    if (window_ != nullptr) ::DestroyWindow(window_);
-  }
-
-  HWND handle() const { return window_; }
-
-  void Drive(OpenVPN* engine) {
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(engine));
-    engine->Attach(nullptr, window_);
-    ::SetTimer(window_, kTimerStatistics, 1000, nullptr);
-  }
-  void Release() {
-    ::KillTimer(window_, kTimerStatistics);
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-  }
-
-  std::wstring Text(int id) const {
-    wchar_t text[260] = {};
-    ::GetDlgItemTextW(window_, id, text, 260);
-    return text;
-  }
-
-  // Runs the window's messages until `done` holds or the time is up.
-  static bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = kLongWaitMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-    for (;;) {
-      MSG message;
-      while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-      }
-      if (done()) return true;
-      if (::GetTickCount64() > deadline) return false;
-      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
-  }
-
- private:
-  static constexpr wchar_t kClassName[] = L"VeltronaEngineTestWindow";
-
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
-    auto* engine = reinterpret_cast<OpenVPN*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (engine != nullptr && message == engines::WM_VPN_SOCKET) {
-      engine->OnEvent(static_cast<uint32_t>(w_param), static_cast<int32_t>(l_param));
-      return TRUE;
-    }
-    if (engine != nullptr && message == WM_TIMER && w_param == kTimerStatistics) {
-      engine->UpdateStatistics();
-      return 0;
-    }
-    return ::DefWindowProcW(window, message, w_param, l_param);
-  }
-
-  HWND window_ = nullptr;
-};
-
-// Wine starts its desktop process with a process's first window; made after
-// the tests that link the service folder elsewhere, that first window never
-// came back. Making one before any test runs avoids it.
-class EarlyDesktop : public ::testing::Environment {
- public:
-  void SetUp() override { EngineWindow window; }
-};
-const ::testing::Environment* const kEarlyDesktop = ::testing::AddGlobalTestEnvironment(new EarlyDesktop);
-
-long long ByteCount(const std::wstring& text) {
-  const size_t blank = text.find(L" bytes");
-  if (blank == std::wstring::npos || blank == 0 || blank + 6 != text.size()) return -1;
-  return std::stoll(text.substr(0, blank));
-}
+const ::testing::Environment* const kEarlyDesktop =
+    ::testing::AddGlobalTestEnvironment(new test_support::EarlyDesktop);
 
 ULONGLONG ProcessCpuMs() {
   FILETIME created{}, exited{}, kernel{}, user{};
