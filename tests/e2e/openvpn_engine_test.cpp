@@ -11,6 +11,7 @@
 #include "client/app/user_messages_win.h"
 #include "client/engines/openvpn_win.h"
 #include "tests/win_test_support/engine_window_win.h"
+#include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
 namespace veltrona {
@@ -43,23 +44,9 @@ class OpenVpnEngine : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(service_.running()) << InstalledService::LogText();
-    app::SetMessagePresenter([this](const app::MessageRequest& request) {
-      messages_.push_back(request);
-      return IDOK;
-    });
-    app::SetDialogPresenter([this](const app::DialogRequest& request) {
-      dialogs_.push_back(request);
-      return IDOK;
-    });
-    app::SetLauncher([](const app::LaunchRequest&) { return true; });
     window_.Drive(&engine_);
   }
-  void TearDown() override {
-    window_.Release();
-    app::SetMessagePresenter({});
-    app::SetDialogPresenter({});
-    app::SetLauncher({});
-  }
+  void TearDown() override { window_.Release(); }
 
   static void Configure(const std::string& standin_lines) {
     InstalledService::WriteClientFile(L"Veltrona.ovpn", ClientConfig(standin_lines));
@@ -68,7 +55,7 @@ class OpenVpnEngine : public ::testing::Test {
     return EngineWindow::PumpUntil([&] { return engine_.GetState() == state; }, timeout_ms);
   }
   bool PumpUntilMessage() {
-    return EngineWindow::PumpUntil([&] { return !messages_.empty() || !dialogs_.empty(); });
+    return EngineWindow::PumpUntil([&] { return recorded_.AnythingShown(); });
   }
   static bool OpenVpnEnded() { return InstalledService::WaitForLog("OpenVPN process terminated"); }
 
@@ -76,8 +63,9 @@ class OpenVpnEngine : public ::testing::Test {
   ClientPresence client_;
   EngineWindow window_;
   OpenVPN engine_;
-  std::vector<app::MessageRequest> messages_;
-  std::vector<app::DialogRequest> dialogs_;
+  test_support::RecordedMessages recorded_;
+  const std::vector<app::MessageRequest>& messages_ = recorded_.All();
+  const std::vector<app::DialogRequest>& dialogs_ = recorded_.Dialogs();
 };
 
 TEST_F(OpenVpnEngine, ConnectsShowsGrowingByteCountsAndDisconnects) {
@@ -206,11 +194,8 @@ TEST_F(OpenVpnEngine, CredentialsWithBlanksQuotesAndBackslashesArriveIntact) {
 
 // Without the real service: names nobody serves.
 TEST(OpenVpnEngineWithoutService, AMissingServiceIsReportedAtOnce) {
-  std::vector<app::MessageRequest> messages;
-  app::SetMessagePresenter([&](const app::MessageRequest& request) {
-    messages.push_back(request);
-    return IDOK;
-  });
+  test_support::RecordedMessages recorded;
+  const std::vector<app::MessageRequest>& messages = recorded.All();
   EngineWindow window;
   engines::OpenVpnOptions options;
   const std::wstring unique = std::to_wstring(::GetCurrentProcessId());
@@ -226,7 +211,6 @@ TEST(OpenVpnEngineWithoutService, AMissingServiceIsReportedAtOnce) {
     EXPECT_EQ(engine.GetState(), ENGINE_DISCONNECTED);
     window.Release();
   }
-  app::SetMessagePresenter({});
   EXPECT_EQ(states, (std::vector<int>{1, 0}));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, L"Service VeltronaVPN isn't started! Try to reinstall Veltrona VPN Free Trial");

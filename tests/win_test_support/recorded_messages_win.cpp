@@ -7,9 +7,21 @@ RecordedMessages::RecordedMessages() {
     shown_.push_back(request);
     return IDOK;
   });
+  app::SetDialogPresenter([this](const app::DialogRequest& request) {
+    dialogs_.push_back(request);
+    return static_cast<INT_PTR>(IDOK);
+  });
+  app::SetLauncher([this](const app::LaunchRequest& request) {
+    launches_.push_back(request);
+    return true;
+  });
 }
 
-RecordedMessages::~RecordedMessages() { app::SetMessagePresenter({}); }
+RecordedMessages::~RecordedMessages() {
+  app::SetMessagePresenter({});
+  app::SetDialogPresenter({});
+  app::SetLauncher({});
+}
 
 std::vector<std::wstring> RecordedMessages::Texts() const {
   std::vector<std::wstring> texts;

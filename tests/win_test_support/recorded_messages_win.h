@@ -1,5 +1,6 @@
-// Records the message boxes the client would show, through the client's one
-// message seam, for as long as the object lives; every box is answered OK.
+// Records the message boxes and dialogs the client would show, and the
+// programs it would start, through the client's one message seam, for as long
+// as the object lives. Boxes and dialogs are answered OK; nothing is started.
 #pragma once
 
 #include <string>
@@ -16,11 +17,17 @@ class RecordedMessages {
   RecordedMessages(const RecordedMessages&) = delete;
   RecordedMessages& operator=(const RecordedMessages&) = delete;
 
+  // The message boxes.
   const std::vector<app::MessageRequest>& All() const { return shown_; }
   std::vector<std::wstring> Texts() const;
+  const std::vector<app::DialogRequest>& Dialogs() const { return dialogs_; }
+  const std::vector<app::LaunchRequest>& Launches() const { return launches_; }
+  bool AnythingShown() const { return !shown_.empty() || !dialogs_.empty(); }
 
  private:
   std::vector<app::MessageRequest> shown_;
+  std::vector<app::DialogRequest> dialogs_;
+  std::vector<app::LaunchRequest> launches_;
 };
 
 }  // namespace veltrona::test_support

@@ -22,6 +22,7 @@
 #include "client/engines/openvpn_win.h"
 #include "tests/e2e/real_openvpn/service_double_win.h"
 #include "tests/win_test_support/engine_window_win.h"
+#include "tests/win_test_support/recorded_messages_win.h"
 
 namespace veltrona {
 namespace {
@@ -147,15 +148,6 @@ class RealOpenVpn : public ::testing::Test {
       WriteTextFile(harness_.folder + kStartRequestFile, Narrow(service_->data_folder()) + "\n");
     });
     ASSERT_TRUE(service_->serving());
-    app::SetMessagePresenter([this](const app::MessageRequest& request) {
-      messages_.push_back(request);
-      return IDOK;
-    });
-    app::SetDialogPresenter([this](const app::DialogRequest& request) {
-      dialogs_.push_back(request);
-      return IDOK;
-    });
-    app::SetLauncher([](const app::LaunchRequest&) { return true; });
     engines::OpenVpnOptions options;
     options.endpoints = service_->endpoints();
     options.data_folder = kDataFolder;
@@ -168,9 +160,6 @@ class RealOpenVpn : public ::testing::Test {
     window_.Release();
     engine_.reset();
     service_.reset();
-    app::SetMessagePresenter({});
-    app::SetDialogPresenter({});
-    app::SetLauncher({});
   }
 
   // ConnectTunnel as the controller calls it, and what the service sees of
@@ -190,7 +179,7 @@ class RealOpenVpn : public ::testing::Test {
     return EngineWindow::PumpUntil([&] { return engine_->GetState() == state; });
   }
   bool PumpUntilShown() {
-    return EngineWindow::PumpUntil([&] { return !messages_.empty() || !dialogs_.empty(); });
+    return EngineWindow::PumpUntil([&] { return recorded_.AnythingShown(); });
   }
   void PrintTimeTo(const char* what) {
     const ULONGLONG elapsed = ::GetTickCount64() - started_;
@@ -255,8 +244,9 @@ class RealOpenVpn : public ::testing::Test {
   EngineWindow window_;
   std::unique_ptr<OpenVPN> engine_;
   std::vector<int> states_;
-  std::vector<app::MessageRequest> messages_;
-  std::vector<app::DialogRequest> dialogs_;
+  test_support::RecordedMessages recorded_;
+  const std::vector<app::MessageRequest>& messages_ = recorded_.All();
+  const std::vector<app::DialogRequest>& dialogs_ = recorded_.Dialogs();
   ULONGLONG started_ = 0;
 };
 
