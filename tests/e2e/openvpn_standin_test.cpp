@@ -4,20 +4,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/unique_handle_win.h"
 #include "tests/peers/openvpn_standin_winsock.h"
+#include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
 
 namespace veltrona {
 namespace {
 
-namespace fs = std::filesystem;
 using standin::Winsock;
 using test_support::PeerProgram;
 using test_support::UniqueSuffix;
@@ -25,11 +23,6 @@ using ::testing::HasSubstr;
 using UniqueSocket = UniqueHandle<standin::SocketTraits>;
 
 constexpr DWORD kGenerousMs = 30000;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 // A loopback port nobody listens on right now; never the product's own 13247.
 uint16_t FreePort() {
@@ -114,8 +107,6 @@ class OpenVpnStandin : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(winsock_.started());
     const std::wstring suffix = UniqueSuffix();
-    folder_ = fs::temp_directory_path() / (L"veltrona-standin-" + suffix);
-    fs::create_directories(folder_);
     port_ = FreePort();
     ASSERT_NE(port_, 0);
     event_name_ = L"Local\\VeltronaStandinExit-" + suffix;
@@ -126,30 +117,23 @@ class OpenVpnStandin : public ::testing::Test {
       ::WaitForSingleObject(process_.Get(), kGenerousMs);
     }
     process_.Reset();
-    // Wine's console host may hold "log.txt" a little after the process ended.
-    for (int attempt = 0; attempt < 40; ++attempt) {
-      std::error_code error;
-      fs::remove_all(folder_, error);
-      if (!error) break;
-      ::Sleep(50);
-    }
   }
 
   void WriteConfig(const std::string& text) {
-    std::ofstream(folder_ / "Veltrona.ovpn", std::ios::binary) << text;
+    folder_.Write(L"Veltrona.ovpn", text);
   }
 
   // The command line exactly as the service builds it: the program is the
   // application name, so the command line starts with a blank.
   std::wstring ServiceCommandLine() const {
-    return L" --config \"" + (folder_ / "Veltrona.ovpn").wstring() + L"\" --service " + event_name_ +
+    return L" --config \"" + folder_.Path() + L"\\Veltrona.ovpn" + L"\" --service " + event_name_ +
            L" 0 --management 127.0.0.1 " + std::to_wstring(port_) +
            L" --management-hold --management-query-passwords --tls-exit";
   }
 
   void Start() {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    UniqueFile output(::CreateFileW((folder_ / "log.txt").wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+    UniqueFile output(::CreateFileW((folder_.Path() + L"\\log.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                     &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(output);
     STARTUPINFOW startup{};
@@ -161,7 +145,7 @@ class OpenVpnStandin : public ::testing::Test {
     const std::wstring program = PeerProgram(L"openvpn_standin");
     PROCESS_INFORMATION info{};
     ASSERT_TRUE(::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                 nullptr, folder_.wstring().c_str(), &startup, &info));
+                                 nullptr, folder_.Path().c_str(), &startup, &info));
     process_.Reset(info.hProcess);
     UniqueKernelHandle thread(info.hThread);
   }
@@ -175,7 +159,7 @@ class OpenVpnStandin : public ::testing::Test {
     return code;
   }
 
-  std::string Log() const { return ReadAll(folder_ / "log.txt"); }
+  std::string Log() const { return folder_.Read(L"log.txt"); }
 
   // Reads state notifications up to `last`, returning their field lists.
   std::vector<std::vector<std::string>> StatesUpTo(const std::string& last) {
@@ -209,7 +193,7 @@ class OpenVpnStandin : public ::testing::Test {
   }
 
   standin::WinsockSession winsock_;
-  fs::path folder_;
+  test_support::TempFolder folder_{L"veltrona-standin-"};
   uint16_t port_ = 0;
   std::wstring event_name_;
   UniqueProcess process_;

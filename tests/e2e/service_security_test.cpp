@@ -14,6 +14,7 @@
 #include "ipc/protocol.h"
 #include "ipc/senders_win.h"
 #include "service/security_win.h"
+#include "tests/test_text.h"
 #include "tests/win_test_support/links_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
@@ -54,7 +55,7 @@ std::wstring Normalised(const wchar_t* sddl) {
   return result;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using test_support::Ascii;
 
 struct Rights {
   ACCESS_MASK allowed = 0;
@@ -110,12 +111,12 @@ TEST_F(ServiceObjects, PipeAndEventsCarryTheirDescriptors) {
   UniqueEvent sync(::OpenEventW(READ_CONTROL, FALSE, L"Global\\VTOpenVPNSync"));
   UniqueEvent open(::OpenEventW(READ_CONTROL, FALSE, L"Global\\VTOpenVPNOpen"));
   ASSERT_TRUE(sync && open);
-  EXPECT_EQ(Narrow(DaclOf(sync.Get(), SE_KERNEL_OBJECT)), Narrow(Normalised(service::kEventSddl)));
-  EXPECT_EQ(Narrow(DaclOf(open.Get(), SE_KERNEL_OBJECT)), Narrow(Normalised(service::kEventSddl)));
+  EXPECT_EQ(Ascii(DaclOf(sync.Get(), SE_KERNEL_OBJECT)), Ascii(Normalised(service::kEventSddl)));
+  EXPECT_EQ(Ascii(DaclOf(open.Get(), SE_KERNEL_OBJECT)), Ascii(Normalised(service::kEventSddl)));
   UniquePipe pipe(::CreateFileW(L"\\\\.\\pipe\\VeltronaVPNCommunication", READ_CONTROL, 0, nullptr, OPEN_EXISTING,
                                 SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
   ASSERT_TRUE(pipe.IsValid());
-  EXPECT_EQ(Narrow(DaclOf(pipe.Get(), SE_KERNEL_OBJECT)), Narrow(Normalised(service::kPipeSddl)));
+  EXPECT_EQ(Ascii(DaclOf(pipe.Get(), SE_KERNEL_OBJECT)), Ascii(Normalised(service::kPipeSddl)));
 }
 
 TEST_F(ServiceObjects, ADataFolderReachedThroughALinkIsRefused) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/links_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/scm_win.h"
@@ -125,20 +126,8 @@ void InstalledService::WriteClientFile(const std::wstring& name, const std::stri
   file << bytes;
 }
 
-std::string InstalledService::ReadFileText(const std::wstring& path) {
-  // Shared read: the service keeps its log open for writing.
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return {};
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
-  return text;
-}
-
-std::string InstalledService::LogText() { return ReadFileText(ServiceFolder() + L"\\service.log"); }
-std::string InstalledService::OpenVpnOutput() { return ReadFileText(DataFolder() + L"\\log.txt"); }
+std::string InstalledService::LogText() { return ReadWholeFile(ServiceFolder() + L"\\service.log"); }
+std::string InstalledService::OpenVpnOutput() { return ReadWholeFile(DataFolder() + L"\\log.txt"); }
 
 bool InstalledService::WaitForLog(const std::string& text, DWORD timeout_ms, size_t count) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;

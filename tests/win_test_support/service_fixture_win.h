@@ -34,7 +34,6 @@ class InstalledService {
   static std::wstring DataFolder();      // the client's, for this user
 
   static void WriteClientFile(const std::wstring& name, const std::string& bytes);
-  static std::string ReadFileText(const std::wstring& path);
   static std::string LogText();          // service.log
   static std::string OpenVpnOutput();    // the client's log.txt
   // Waits until OpenVPN is listening for its management client, after which

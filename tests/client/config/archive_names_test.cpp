@@ -4,14 +4,12 @@
 
 #include <string>
 
+#include "tests/test_text.h"
+
 namespace veltrona::config {
 namespace {
 
-std::string Narrow(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
+using test_support::Ascii;
 
 TEST(ConfigArchiveNames, FilesAndFoldersLandInsideWithBackslashes) {
   EXPECT_EQ(ConfineArchiveEntry(u"ca.crt", false), (ConfinedEntry{false, u"ca.crt"}));
@@ -20,7 +18,7 @@ TEST(ConfigArchiveNames, FilesAndFoldersLandInsideWithBackslashes) {
   EXPECT_EQ(ConfineArchiveEntry(u"keys\\sub/", false), (ConfinedEntry{true, u"keys\\sub"}));
   EXPECT_EQ(ConfineArchiveEntry(u"keys", true), (ConfinedEntry{true, u"keys"}));
   for (const char16_t* near_miss : {u".hidden", u"CONFIG.txt", u"COM10", u"nulls", u"LPT"}) {
-    EXPECT_TRUE(ConfineArchiveEntry(near_miss, false).has_value()) << Narrow(near_miss);
+    EXPECT_TRUE(ConfineArchiveEntry(near_miss, false).has_value()) << Ascii(near_miss);
   }
 }
 
@@ -29,7 +27,7 @@ TEST(ConfigArchiveNames, EntriesOutsideTheFolderAreRefused) {
        {u"..", u"../x", u"..\\x", u"a/../../x", u"a\\..\\..\\x", u"./x", u"a/./b", u"...", u"/etc/passwd",
         u"\\Windows\\x.dll", u"C:\\Windows\\x.dll", u"C:/x", u"C:x", u"\\\\server\\share\\x", u"//server/share/x",
         u"\\\\?\\C:\\x", u"\\\\.\\pipe\\x", u"/", u""}) {
-    EXPECT_EQ(ConfineArchiveEntry(name, false), std::nullopt) << Narrow(name);
+    EXPECT_EQ(ConfineArchiveEntry(name, false), std::nullopt) << Ascii(name);
   }
 }
 
@@ -37,7 +35,7 @@ TEST(ConfigArchiveNames, StreamsDevicesAndNamesWindowsWouldAlterAreRefused) {
   for (const char16_t* name : {u"x.key:Zone.Identifier", u"x::$DATA", u"CON", u"con.txt", u"keys/NUL", u"COM1",
                                u"lpt9.log", u"CON .txt", u"CONIN$", u"com\u00b9", u"a*b", u"a?b", u"a\"b", u"a<b",
                                u"a|b", u"a\nb", u"x.key.", u"x.key ", u"keys /x", u"a//b", u"a\\/b"}) {
-    EXPECT_EQ(ConfineArchiveEntry(name, false), std::nullopt) << Narrow(name);
+    EXPECT_EQ(ConfineArchiveEntry(name, false), std::nullopt) << Ascii(name);
   }
 }
 

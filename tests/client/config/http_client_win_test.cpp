@@ -9,59 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_handle_win.h"
 #include "tests/win_test_support/config_host_win.h"
-#include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
 
 namespace veltrona::config {
 namespace {
 
-// A folder under the temporary folder, removed with its files.
-class TempFolder {
- public:
-  TempFolder() {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"veltrona-http-" + test_support::UniqueSuffix();
-    ::CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~TempFolder() {
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW((path_ + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        ::DeleteFileW((path_ + L"\\" + found.cFileName).c_str());
-      } while (::FindNextFileW(search, &found));
-      ::FindClose(search);
-    }
-    ::RemoveDirectoryW(path_.c_str());
-  }
-  const std::wstring& Path() const { return path_; }
-
-  void Write(const std::wstring& name, const std::string& bytes) const {
-    UniqueFile file(::CreateFileW((path_ + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    ASSERT_TRUE(file.IsValid());
-    ASSERT_TRUE(::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-  }
-  std::string Read(const std::wstring& name) const {
-    UniqueFile file(::CreateFileW((path_ + L"\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (file && ::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-    return bytes;
-  }
-
- private:
-  std::wstring path_;
-};
-
 using test_support::ConfigHost;
+using test_support::TempFolder;
 
 class ConfigHttpGet : public ::testing::Test {
  protected:
@@ -74,8 +31,8 @@ class ConfigHttpGet : public ::testing::Test {
   HostAddress Address() const { return HostAddress{u"127.0.0.1", port_}; }
   std::string Requests() const { return logs_.Read(L"requests.log"); }
 
-  TempFolder served_;
-  TempFolder logs_;
+  TempFolder served_{L"veltrona-served-"};
+  TempFolder logs_{L"veltrona-logs-"};
   unsigned short port_ = 0;
   std::unique_ptr<ConfigHost> host_;
 };

@@ -12,27 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_handle_win.h"
 #include "client/config/multipart.h"
+#include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
 
 namespace veltrona::config {
 namespace {
 
-std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
-  std::string bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  return bytes;
-}
+using test_support::TempFolder;
 
 bool WaitForFile(const std::wstring& path, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  while (!test_support::FileExists(path)) {
     if (::GetTickCount64() > deadline) return false;
     ::Sleep(50);
   }
@@ -57,12 +48,8 @@ std::string UnixPath(const std::wstring& path) {
 class TlsReportHost {
  public:
   explicit TlsReportHost(unsigned short port) {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"veltrona-tls-" + test_support::UniqueSuffix();
-    ::CreateDirectoryW(folder_.c_str(), nullptr);
     const std::string script = UnixPath(test_support::BinFolder() + L"peers\\tls_report_host.py");
-    const std::string folder = UnixPath(folder_);
+    const std::string folder = UnixPath(folder_.Path());
     if (script.empty() || folder.empty()) return;
     std::wstring command = L"python3 \"" + std::wstring(script.begin(), script.end()) + L"\" \"" +
                            std::wstring(folder.begin(), folder.end()) + L"\" " + std::to_wstring(port);
@@ -76,40 +63,30 @@ class TlsReportHost {
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     // Making the keys takes a moment.
-    listening_ = WaitForFile(folder_ + L"\\ready", 60000);
+    listening_ = WaitForFile(folder_.Path() + L"\\ready", 60000);
   }
   ~TlsReportHost() {
-    ::CloseHandle(::CreateFileW((folder_ + L"\\stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    // It looks for the file five times a second.
+    folder_.Write(L"stop", "");
+    // It looks for the file five times a second; the folder goes after that.
     ::Sleep(500);
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW((folder_ + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        ::DeleteFileW((folder_ + L"\\" + found.cFileName).c_str());
-      } while (::FindNextFileW(search, &found));
-      ::FindClose(search);
-    }
-    ::RemoveDirectoryW(folder_.c_str());
   }
   TlsReportHost(const TlsReportHost&) = delete;
   TlsReportHost& operator=(const TlsReportHost&) = delete;
 
   [[nodiscard]] bool Listening() const { return listening_; }
-  std::optional<std::string> Authority() const { return ReadWholeFile(folder_ + L"\\ca.der"); }
+  std::string Authority() const { return folder_.Read(L"ca.der"); }
   // The first request received, head and body, once it has arrived whole.
   std::optional<std::string> FirstRequest() const {
-    if (!WaitForFile(folder_ + L"\\request-1.bin", 10000)) return std::nullopt;
-    return ReadWholeFile(folder_ + L"\\request-1.bin");
+    if (!WaitForFile(folder_.Path() + L"\\request-1.bin", 10000)) return std::nullopt;
+    return folder_.Read(L"request-1.bin");
   }
   bool AnyRequest() const {
-    return ::GetFileAttributesW((folder_ + L"\\request-1.bin").c_str()) != INVALID_FILE_ATTRIBUTES;
+    return test_support::FileExists(folder_.Path() + L"\\request-1.bin");
   }
-  std::string HandshakeLog() const { return ReadWholeFile(folder_ + L"\\handshakes.log").value_or(""); }
+  std::string HandshakeLog() const { return folder_.Read(L"handshakes.log"); }
 
  private:
-  std::wstring folder_;
+  TempFolder folder_{L"veltrona-tls-"};
   bool listening_ = false;
 };
 
@@ -196,9 +173,9 @@ std::string FourFieldReport() {
 TEST(ConfigHttpsPost, ReportArrivesWholeAtTheBillingHostOverTls) {
   TlsReportHost host(18443);
   ASSERT_TRUE(host.Listening());
-  const std::optional<std::string> authority = host.Authority();
-  ASSERT_TRUE(authority);
-  TrustedRoot trusted(*authority);
+  const std::string authority = host.Authority();
+  ASSERT_FALSE(authority.empty());
+  TrustedRoot trusted(authority);
   ASSERT_TRUE(trusted.Added());
   // By name: Wine matches the server name against the certificate's DNS
   // names only, never its IP address entries.

@@ -13,6 +13,7 @@
 #include "client/config/settings_store_win.h"
 #include "service/openvpn_config_check.h"
 #include "tests/win_test_support/config_host_win.h"
+#include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
@@ -93,66 +94,13 @@ class ZipBuilder {
   std::uint16_t entries_ = 0;
 };
 
-// A folder tree under the temporary folder, removed with everything in it.
-class TempTree {
- public:
-  TempTree() {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    root_ = std::wstring(temp) + L"veltrona-keys-" + test_support::UniqueSuffix();
-    ::CreateDirectoryW(root_.c_str(), nullptr);
-  }
-  ~TempTree() { Remove(root_); }
-  const std::wstring& Root() const { return root_; }
-
-  std::wstring Make(const std::wstring& relative) const {
-    const std::wstring path = root_ + L"\\" + relative;
-    ::CreateDirectoryW(path.c_str(), nullptr);
-    return path;
-  }
-
- private:
-  static void Remove(const std::wstring& folder) {
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = folder + L"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          Remove(path);
-        } else {
-          ::DeleteFileW(path.c_str());
-        }
-      } while (::FindNextFileW(search, &found));
-      ::FindClose(search);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-  }
-
-  std::wstring root_;
-};
+using test_support::FileExists;
+using test_support::ReadWholeFile;
+using test_support::TempFolder;
 
 void WriteFile(const std::wstring& path, const std::string& bytes) {
-  UniqueFile file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file.IsValid());
-  DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  ASSERT_TRUE(test_support::WriteWholeFile(path, bytes)) << std::string(path.begin(), path.end());
 }
-
-std::string ReadFile(const std::wstring& path) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (file && ::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  return bytes;
-}
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -164,7 +112,7 @@ class ConfigKeyArchive : public ::testing::Test {
   void SetUp() override { data_ = tree_.Make(L"data"); }
   void PutArchive(const std::string& bytes) { WriteFile(data_ + L"\\keys.zip", bytes); }
 
-  TempTree tree_;
+  TempFolder tree_{L"veltrona-keys-"};
   std::wstring data_;
   test_support::RecordedMessages messages_;
 };
@@ -175,9 +123,9 @@ TEST_F(ConfigKeyArchive, EntriesAreUnpackedAndTheArchiveDeleted) {
   zip.Add("ta.key", "static key");
   PutArchive(zip.Bytes());
   ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
-  EXPECT_EQ(ReadFile(data_ + L"\\ca.crt"), "-----BEGIN CERTIFICATE-----\nca\n");
-  EXPECT_EQ(ReadFile(data_ + L"\\ta.key"), "static key");
-  EXPECT_FALSE(Exists(data_ + L"\\keys.zip"));
+  EXPECT_EQ(ReadWholeFile(data_ + L"\\ca.crt"), "-----BEGIN CERTIFICATE-----\nca\n");
+  EXPECT_EQ(ReadWholeFile(data_ + L"\\ta.key"), "static key");
+  EXPECT_FALSE(FileExists(data_ + L"\\keys.zip"));
   EXPECT_TRUE(messages_.Texts().empty());
 }
 
@@ -190,7 +138,7 @@ TEST_F(ConfigKeyArchive, FolderEntryIsCreatedAndFilesAfterItGoInside) {
   ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
   EXPECT_TRUE(IsFolder(data_ + L"\\certs"));
   EXPECT_TRUE(IsFolder(data_ + L"\\empty"));
-  EXPECT_EQ(ReadFile(data_ + L"\\certs\\client.crt"), "client certificate");
+  EXPECT_EQ(ReadWholeFile(data_ + L"\\certs\\client.crt"), "client certificate");
 }
 
 TEST_F(ConfigKeyArchive, EntriesLeadingOutsideTheFolderAreNeverWritten) {
@@ -205,13 +153,13 @@ TEST_F(ConfigKeyArchive, EntriesLeadingOutsideTheFolderAreNeverWritten) {
   zip.Add("inside.key", "kept");
   PutArchive(zip.Bytes());
   ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
-  EXPECT_EQ(ReadFile(data_ + L"\\inside.key"), "kept");
+  EXPECT_EQ(ReadWholeFile(data_ + L"\\inside.key"), "kept");
   for (const wchar_t* name : {L"escaped1.txt", L"escaped2.txt", L"escaped3.txt", L"outside"}) {
-    EXPECT_FALSE(Exists(tree_.Root() + L"\\" + name)) << name;
+    EXPECT_FALSE(FileExists(tree_.Path() + L"\\" + name)) << name;
   }
-  EXPECT_FALSE(Exists(L"C:\\escaped4.txt"));
-  EXPECT_FALSE(Exists(data_ + L"\\escaped5.txt"));
-  EXPECT_FALSE(Exists(data_ + L"\\ca.crt"));
+  EXPECT_FALSE(FileExists(L"C:\\escaped4.txt"));
+  EXPECT_FALSE(FileExists(data_ + L"\\escaped5.txt"));
+  EXPECT_FALSE(FileExists(data_ + L"\\ca.crt"));
 }
 
 TEST_F(ConfigKeyArchive, EntryLargerThanTheBudgetIsSkipped) {
@@ -220,8 +168,8 @@ TEST_F(ConfigKeyArchive, EntryLargerThanTheBudgetIsSkipped) {
   zip.Add("small.key", "fits");
   PutArchive(zip.Bytes());
   ASSERT_TRUE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
-  EXPECT_FALSE(Exists(data_ + L"\\huge.bin"));
-  EXPECT_EQ(ReadFile(data_ + L"\\small.key"), "fits");
+  EXPECT_FALSE(FileExists(data_ + L"\\huge.bin"));
+  EXPECT_EQ(ReadWholeFile(data_ + L"\\small.key"), "fits");
 }
 
 TEST_F(ConfigKeyArchive, FileThatIsNotAZipIsReportedAndKept) {
@@ -232,7 +180,7 @@ TEST_F(ConfigKeyArchive, FileThatIsNotAZipIsReportedAndKept) {
   EXPECT_EQ(messages_.All()[0].caption, L"Veltrona VPN Free Trial");
   EXPECT_EQ(messages_.All()[0].style, static_cast<UINT>(MB_ICONWARNING));
   EXPECT_EQ(messages_.All()[0].owner, kMainWindow);
-  EXPECT_TRUE(Exists(data_ + L"\\keys.zip"));
+  EXPECT_TRUE(FileExists(data_ + L"\\keys.zip"));
 }
 
 TEST_F(ConfigKeyArchive, ArchiveWithoutEntriesFailsSilently) {
@@ -241,15 +189,15 @@ TEST_F(ConfigKeyArchive, ArchiveWithoutEntriesFailsSilently) {
   PutArchive("stub" + ZipBuilder().Bytes());
   EXPECT_FALSE(ExtractKeyArchive(data_, L"keys.zip", kMainWindow));
   EXPECT_TRUE(messages_.Texts().empty());
-  EXPECT_TRUE(Exists(data_ + L"\\keys.zip"));
+  EXPECT_TRUE(FileExists(data_ + L"\\keys.zip"));
 }
 
 TEST_F(ConfigKeyArchive, SavedFileReplacesAnOlderOne) {
   WriteFile(data_ + L"\\Veltrona.ovpn", "older and longer text");
   ASSERT_TRUE(SaveDownloadedFile(data_, L"Veltrona.ovpn", "new", kMainWindow));
-  EXPECT_EQ(ReadFile(data_ + L"\\Veltrona.ovpn"), "new");
+  EXPECT_EQ(ReadWholeFile(data_ + L"\\Veltrona.ovpn"), "new");
   EXPECT_FALSE(SaveDownloadedFile(data_, L"empty.bin", "", kMainWindow));
-  EXPECT_FALSE(Exists(data_ + L"\\empty.bin"));
+  EXPECT_FALSE(FileExists(data_ + L"\\empty.bin"));
   EXPECT_TRUE(messages_.Texts().empty());
 }
 
@@ -265,7 +213,7 @@ TEST_F(ConfigKeyArchive, PathPastTheBufferIsRefusedUnwritten) {
   const std::wstring name(259 - data_.size(), L'k');
   EXPECT_FALSE(SaveDownloadedFile(data_, name, "text", kMainWindow));
   EXPECT_TRUE(SaveDownloadedFile(data_, name.substr(1), "text", kMainWindow));
-  EXPECT_TRUE(Exists(data_ + L"\\" + name.substr(1)));
+  EXPECT_TRUE(FileExists(data_ + L"\\" + name.substr(1)));
 }
 
 // --- The configuration file, fetched from the configuration host stand-in. ---
@@ -302,7 +250,7 @@ class ConfigOpenVpnFile : public ::testing::Test {
   std::wstring ConfigPath() const { return data_ + L"\\Veltrona.ovpn"; }
 
   UserHiveSandbox sandbox_{L"ovpn"};
-  TempTree tree_;
+  TempFolder tree_{L"veltrona-keys-"};
   std::wstring data_;
   std::wstring served_;
   unsigned short port_ = 18090;
@@ -318,12 +266,12 @@ TEST_F(ConfigOpenVpnFile, KeysAndConfigurationAreWrittenWithTheServerFilledIn) {
   Cache(kFullDocument);
   StartHost(18091);
   ASSERT_TRUE(Write(L"vpn1.example.net", L"10.8.0.1"));
-  EXPECT_EQ(ReadFile(ConfigPath()),
+  EXPECT_EQ(ReadWholeFile(ConfigPath()),
             std::string("client\nremote vpn1.example.net 1194\nhttp-proxy 10.8.0.1 8080\n# %ADDRESS%\nca ca.crt") +
                 std::string(kRouteText));
-  EXPECT_EQ(ReadFile(data_ + L"\\ca.crt"), "authority");
-  EXPECT_EQ(ReadFile(data_ + L"\\keys\\client.key"), "private");
-  EXPECT_FALSE(Exists(data_ + L"\\keys.zip"));
+  EXPECT_EQ(ReadWholeFile(data_ + L"\\ca.crt"), "authority");
+  EXPECT_EQ(ReadWholeFile(data_ + L"\\keys\\client.key"), "private");
+  EXPECT_FALSE(FileExists(data_ + L"\\keys.zip"));
   EXPECT_TRUE(messages_.Texts().empty());
 }
 
@@ -331,7 +279,7 @@ TEST_F(ConfigOpenVpnFile, EmptyProxyRemovesItsPlaceholder) {
   Cache(L"<config><ovpn><template file=\"/ovpn/template.ovpn\"/></ovpn></config>");
   StartHost(18092);
   ASSERT_TRUE(Write(L"10.0.0.7", L""));
-  EXPECT_EQ(ReadFile(ConfigPath()),
+  EXPECT_EQ(ReadWholeFile(ConfigPath()),
             std::string("client\nremote 10.0.0.7 1194\nhttp-proxy  8080\n# %ADDRESS%\nca ca.crt") +
                 std::string(kRouteText));
 }
@@ -341,14 +289,14 @@ TEST_F(ConfigOpenVpnFile, OfflineWithAnEarlierConfigurationKeepsItUnchanged) {
   WriteFile(ConfigPath(), "earlier configuration");
   port_ = 18093;  // nothing listens here
   EXPECT_TRUE(Write(L"vpn1.example.net", L""));
-  EXPECT_EQ(ReadFile(ConfigPath()), "earlier configuration");
+  EXPECT_EQ(ReadWholeFile(ConfigPath()), "earlier configuration");
 }
 
 TEST_F(ConfigOpenVpnFile, OfflineWithoutAnEarlierConfigurationFails) {
   Cache(kFullDocument);
   port_ = 18094;
   EXPECT_FALSE(Write(L"vpn1.example.net", L""));
-  EXPECT_FALSE(Exists(ConfigPath()));
+  EXPECT_FALSE(FileExists(ConfigPath()));
 }
 
 TEST_F(ConfigOpenVpnFile, NoCacheFailsAndNoOvpnElementWritesNothing) {
@@ -356,7 +304,7 @@ TEST_F(ConfigOpenVpnFile, NoCacheFailsAndNoOvpnElementWritesNothing) {
   EXPECT_FALSE(Write(L"vpn1.example.net", L""));
   Cache(L"<config><servers/></config>");
   EXPECT_TRUE(Write(L"vpn1.example.net", L""));
-  EXPECT_FALSE(Exists(ConfigPath()));
+  EXPECT_FALSE(FileExists(ConfigPath()));
   EXPECT_TRUE(messages_.Texts().empty());
 }
 
@@ -367,32 +315,32 @@ TEST_F(ConfigOpenVpnFile, ArchiveThatIsNotAZipStopsBeforeTheTemplate) {
   EXPECT_FALSE(Write(L"vpn1.example.net", L""));
   ASSERT_EQ(messages_.Texts().size(), 1u);
   EXPECT_EQ(messages_.Texts()[0], L"Can't open zip file " + data_ + L"\\template.ovpn");
-  EXPECT_FALSE(Exists(ConfigPath()));
+  EXPECT_FALSE(FileExists(ConfigPath()));
 }
 
 TEST_F(ConfigOpenVpnFile, AddressThatWouldAddDirectivesIsRefused) {
   Cache(L"<config><ovpn><template file=\"/ovpn/template.ovpn\"/></ovpn></config>");
   StartHost(18097);
   EXPECT_FALSE(Write(L"vpn1\nscript-security 2", L""));
-  EXPECT_FALSE(Exists(ConfigPath()));
+  EXPECT_FALSE(FileExists(ConfigPath()));
 }
 
 // The demo host's own content: what the demo serves must come out as a
 // configuration the service agrees to run.
 TEST_F(ConfigOpenVpnFile, DemoContentGivesAConfigurationTheServiceAccepts) {
   const std::wstring demo = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
-  const std::string document = ReadFile(demo + L"\\servers.win.xml");
+  const std::string document = ReadWholeFile(demo + L"\\servers.win.xml");
   ASSERT_FALSE(document.empty());
   Cache(std::wstring(document.begin(), document.end()));
   host_ = std::make_unique<ConfigHost>(18098, demo);
   ASSERT_TRUE(host_->Listening());
   port_ = 18098;
   ASSERT_TRUE(Write(L"vpn-demo.example", L""));
-  EXPECT_FALSE(Exists(data_ + L"\\keys.zip"));
+  EXPECT_FALSE(FileExists(data_ + L"\\keys.zip"));
   for (const wchar_t* name : {L"ca.crt", L"client.crt", L"client.key"}) {
-    EXPECT_FALSE(ReadFile(data_ + L"\\" + name).empty()) << name;
+    EXPECT_FALSE(ReadWholeFile(data_ + L"\\" + name).empty()) << name;
   }
-  const std::string config = ReadFile(ConfigPath());
+  const std::string config = ReadWholeFile(ConfigPath());
   EXPECT_NE(config.find("remote vpn-demo.example 1194\n"), std::string::npos);
   const service::ConfigCheckResult check = service::CheckOpenVpnConfig(config, std::u16string(data_.begin(), data_.end()));
   EXPECT_TRUE(check.accepted) << check.reason << " at line " << check.line;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/test_text.h"
+
 namespace veltrona::config {
 namespace {
 
@@ -15,11 +17,7 @@ OvpnPlan PlanKeys(const std::u16string& file, std::u16string_view folder = kFold
   return PlanOpenVpnConfig(Cache(u"<ovpn><keys file=\"" + file + u"\"/></ovpn>"), folder);
 }
 
-std::string Narrow(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
+using test_support::Ascii;
 
 std::string WithRoutes(const std::string& text) { return text + std::string(kRouteText); }
 
@@ -82,7 +80,7 @@ TEST(ConfigPlan, MissingOrEmptyFileSkipsItsStep) {
 TEST(ConfigPlan, ArchiveNamesThatAreNotPlainFileNamesAreRefused) {
   for (const char16_t* file : {u"/keys/", u"..\\..\\evil.dll", u"/x/..", u"C:evil.zip", u"/x/k.zip:s",
                                u"/x/k.zip?v=2", u"/x/NUL.zip", u"/x/veltrona.OVPN", u"/a b.zip", u"/k&#10;.zip"}) {
-    EXPECT_EQ(PlanKeys(file).status, OvpnPlanStatus::kRefused) << Narrow(file);
+    EXPECT_EQ(PlanKeys(file).status, OvpnPlanStatus::kRefused) << Ascii(file);
   }
 }
 

@@ -8,20 +8,17 @@
 #include <string>
 
 #include "client/config/deployment.h"
+#include "tests/test_text.h"
 
 namespace veltrona::config {
 namespace {
 
-std::string Narrow(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
+using test_support::Ascii;
 
 TEST(ConfigSettings, NoTwoRowsNameTheSameValue) {
   std::set<std::string> seen;
   for (const SettingDefinition& s : AllSettings()) {
-    std::string id = (s.hive == Hive::kLocalMachine ? "HKLM\\" : "HKCU\\") + Narrow(s.key) + "|" + Narrow(s.value);
+    std::string id = (s.hive == Hive::kLocalMachine ? "HKLM\\" : "HKCU\\") + Ascii(s.key) + "|" + Ascii(s.value);
     for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // keys ignore case
     EXPECT_TRUE(seen.insert(id).second) << id;
   }
@@ -31,7 +28,7 @@ TEST(ConfigSettings, NoTwoRowsNameTheSameValue) {
 TEST(ConfigSettings, MissingDwordsTakeTheTableDefault) {
   for (SettingId id : {SettingId::kPixelguard, SettingId::kClearHistory, SettingId::kPreserveIp,
                        SettingId::kWarningFlag, SettingId::kDontWarnMe}) {
-    EXPECT_EQ(DwordSettingValue(id, std::nullopt), 0u) << Narrow(Setting(id).value);
+    EXPECT_EQ(DwordSettingValue(id, std::nullopt), 0u) << Ascii(Setting(id).value);
   }
   // Missing "Hide at startup" starts in the tray, but only for a system start.
   EXPECT_TRUE(StartsHidden(true, DwordSettingValue(SettingId::kHideAtStartup, std::nullopt)));
@@ -61,7 +58,7 @@ TEST(ConfigSettings, AnyNonZeroIsSetButPreserveIpLocksOnlyAtOne) {
 TEST(ConfigSettings, MachineValuesAreNeverWrittenByTheClient) {
   for (const SettingDefinition& s : AllSettings()) {
     if (s.hive == Hive::kLocalMachine) {
-      EXPECT_EQ(s.access, Access::kReadOnly) << Narrow(s.value);
+      EXPECT_EQ(s.access, Access::kReadOnly) << Ascii(s.value);
     }
   }
 }
@@ -73,7 +70,7 @@ TEST(ConfigDeployment, HostValuesWithAndWithoutPort) {
   EXPECT_EQ(ParseHostValue(u"[::1]", 443), (HostAddress{u"::1", 443}));
   for (const char16_t* bad : {u"", u":80", u"host:", u"host:0", u"host:65536", u"host:8o", u"::1", u"[::1",
                               u"[::1]x", u"[host]:80", u"ho st", u"http://host", u"user@host", u"-host"}) {
-    EXPECT_EQ(ParseHostValue(bad, 80), std::nullopt) << Narrow(bad);
+    EXPECT_EQ(ParseHostValue(bad, 80), std::nullopt) << Ascii(bad);
   }
 }
 
@@ -104,7 +101,7 @@ TEST(ConfigDeployment, WebAddressesThatCmdWouldReadAsCommandsAreRefused) {
   for (const char16_t* bad : {u"https://a.example/?a=1&b=2", u"https://a.example/|x", u"https://a.example/^",
                               u"https://a.example/%PATH%", u"https://a.example/ x", u"https://a.example/\"",
                               u"file:///c:/windows", u"https://"}) {
-    EXPECT_FALSE(IsAcceptableWebAddress(bad)) << Narrow(bad);
+    EXPECT_FALSE(IsAcceptableWebAddress(bad)) << Ascii(bad);
   }
   std::u16string address = u"https://a.example/";
   address.resize(kMaxWebAddressChars, u'x');

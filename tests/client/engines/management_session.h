@@ -9,14 +9,11 @@
 
 #include "client/engines/management_dialogue.h"
 #include "client/engines/management_text.h"
+#include "tests/test_text.h"
 
 namespace veltrona::engines::testing {
 
-inline std::string Ascii(std::u16string_view text) {
-  std::string out;
-  for (const char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
+using test_support::Ascii;
 
 inline std::string Describe(const Action& action) {
   switch (action.kind) {

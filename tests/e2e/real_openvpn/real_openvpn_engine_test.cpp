@@ -21,7 +21,9 @@
 #include "client/app/user_messages_win.h"
 #include "client/engines/openvpn_win.h"
 #include "tests/e2e/real_openvpn/service_double_win.h"
+#include "tests/test_text.h"
 #include "tests/win_test_support/engine_window_win.h"
+#include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 
 namespace veltrona {
@@ -83,33 +85,7 @@ std::optional<HarnessSettings> FromHarness() {
 
 std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
-std::string Narrow(const std::wstring& text) {
-  std::string result;
-  for (const wchar_t c : text) result.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return result;
-}
-
-bool WriteTextFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                  written == text.size();
-  ::CloseHandle(file);
-  return ok;
-}
-
-std::string ReadTextFile(const std::wstring& path) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-  ::CloseHandle(file);
-  return text;
-}
+using test_support::Ascii;
 
 // One complete rewrite of OpenVPN's status file.
 struct OpenVpnCounts {
@@ -145,7 +121,7 @@ class RealOpenVpn : public ::testing::Test {
     if (!settings) GTEST_SKIP() << "needs the peers that tests/e2e/real_openvpn/run.sh sets up";
     harness_ = *settings;
     service_ = std::make_unique<ServiceDouble>([this] {
-      WriteTextFile(harness_.folder + kStartRequestFile, Narrow(service_->data_folder()) + "\n");
+      (void)test_support::WriteWholeFile(harness_.folder + kStartRequestFile, Ascii(service_->data_folder()) + "\n");
     });
     ASSERT_TRUE(service_->serving());
     engines::OpenVpnOptions options;
@@ -188,7 +164,7 @@ class RealOpenVpn : public ::testing::Test {
   }
 
   std::optional<OpenVpnCounts> OpenVpnCountsNow() const {
-    return ParseStatusFile(ReadTextFile(harness_.folder + kStatusFile));
+    return ParseStatusFile(test_support::ReadWholeFile(harness_.folder + kStatusFile));
   }
   // The first complete status file whose time stamp differs from `than`'s,
   // that is, one OpenVPN wrote after `than` was read.
@@ -225,7 +201,7 @@ class RealOpenVpn : public ::testing::Test {
     });
   }
 
-  void TellHarnessConnected() { ASSERT_TRUE(WriteTextFile(harness_.folder + kConnectedFile, "connected\n")); }
+  void TellHarnessConnected() { ASSERT_TRUE(test_support::WriteWholeFile(harness_.folder + kConnectedFile, "connected\n")); }
 
   void ExpectConnectionLostShown() {
     ASSERT_TRUE(PumpUntilShown()) << "state " << engine_->GetState();
@@ -255,7 +231,7 @@ class RealOpenVpn : public ::testing::Test {
 // that they arrive intact at the server's check.
 TEST_F(RealOpenVpn, ConnectsAndShowsOpenVpnsOwnGrowingByteCounts) {
   Connect(harness_.password);
-  ASSERT_TRUE(PumpUntilState(ENGINE_CONNECTED)) << "status: " << Narrow(window_.Text(engines::IDC_STATUS));
+  ASSERT_TRUE(PumpUntilState(ENGINE_CONNECTED)) << "status: " << Ascii(window_.Text(engines::IDC_STATUS));
   PrintTimeTo("CONNECTED");
   EXPECT_EQ(window_.Text(engines::IDC_STATUS), L"assign IP...");
   EXPECT_EQ(engine_->LastStateName(), "CONNECTED");
@@ -267,7 +243,7 @@ TEST_F(RealOpenVpn, ConnectsAndShowsOpenVpnsOwnGrowingByteCounts) {
   const std::optional<OpenVpnCounts> before = NextOpenVpnCounts(OpenVpnCountsNow());
   ASSERT_TRUE(before) << "no status file from OpenVPN";
   // The second change comes from a "status" sent after `before` was read.
-  ASSERT_TRUE(PumpUntilCountsChange(2)) << Narrow(window_.Text(engines::IDC_BYTES_RECEIVED));
+  ASSERT_TRUE(PumpUntilCountsChange(2)) << Ascii(window_.Text(engines::IDC_BYTES_RECEIVED));
   const Shown shown = ShownCounts();
   const std::optional<OpenVpnCounts> after = NextOpenVpnCounts(OpenVpnCountsNow());
   ASSERT_TRUE(after);
@@ -286,8 +262,8 @@ TEST_F(RealOpenVpn, ConnectsAndShowsOpenVpnsOwnGrowingByteCounts) {
   EXPECT_TRUE(EngineWindow::PumpUntil([&] {
     const Shown now = ShownCounts();
     return now.received >= shown.received + kDownTrafficBytes && now.sent >= shown.sent + kUpTrafficBytes;
-  })) << "received " << Narrow(window_.Text(engines::IDC_BYTES_RECEIVED)) << ", sent "
-      << Narrow(window_.Text(engines::IDC_BYTES_SENT));
+  })) << "received " << Ascii(window_.Text(engines::IDC_BYTES_RECEIVED)) << ", sent "
+      << Ascii(window_.Text(engines::IDC_BYTES_SENT));
   EXPECT_EQ(engine_->GetState(), ENGINE_CONNECTED);
 
   engine_->DisconnectTunnel();
@@ -313,7 +289,7 @@ TEST_F(RealOpenVpn, AWrongPasswordShowsTheLoginFailedDialog) {
   EXPECT_EQ(states_, (std::vector<int>{ENGINE_CONNECTING, ENGINE_DISCONNECTED}));
   // Whatever OpenVPN does next, nothing more is shown.
   EngineWindow::PumpUntil([] { return false; }, 2000);
-  EXPECT_TRUE(messages_.empty()) << Narrow(messages_.empty() ? std::wstring() : messages_[0].text);
+  EXPECT_TRUE(messages_.empty()) << Ascii(messages_.empty() ? std::wstring() : messages_[0].text);
   EXPECT_EQ(dialogs_.size(), 1u);
 }
 
