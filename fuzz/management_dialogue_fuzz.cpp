@@ -88,9 +88,9 @@ class Harness {
     if (dialogue_.queued_commands() > kMaxQueuedCommands) std::abort();
     if (dialogue_.buffered_bytes() >= kMaxManagementLineBytes) std::abort();
     const int state = dialogue_.state();
-    if (state != kEngineDisconnected && state != kEngineConnecting && state != kEngineConnected) std::abort();
+    if (state != ENGINE_DISCONNECTED && state != ENGINE_CONNECTING && state != ENGINE_CONNECTED) std::abort();
     if (!dialogue_.active()) {
-      if (state != kEngineDisconnected && state != kEngineConnecting) std::abort();
+      if (state != ENGINE_DISCONNECTED && state != ENGINE_CONNECTING) std::abort();
       if (dialogue_.queued_commands() != 0 || !dialogue_.PendingOutput().empty()) std::abort();
       // A session that ended mid-command leaves its tail unsent; the next starts afresh.
       wire_.clear();

@@ -13,7 +13,7 @@
 
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 #include "client/config/archive_names.h"
 #include "client/config/http_client_win.h"
 #include "client/config/openvpn_config.h"
@@ -21,7 +21,7 @@
 
 namespace veltrona::config {
 
-using app::ShowWarning;
+using common::ShowWarning;
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <string>
 
 #include "base/wide_text.h"
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 #include "client/config/http_client_win.h"
 #include "client/config/settings_store_win.h"
 #include "client/xml/xml_encoding.h"
 
 namespace veltrona::config {
 
-using app::ShowWarning;
+using common::ShowWarning;
 
 namespace {
 
@@ -67,11 +67,11 @@ void LoadServerListOrThrow(HWND window, const HostAddress& config_host, ServerMa
   // The result is not looked at: the body decides.
   (void)HttpGet(config_host, ToWide(kServerListPath), body);
 
-  const HWND box = ::GetDlgItem(window, kServerBoxId);
+  const HWND box = ::GetDlgItem(window, IDC_SERVER);
   const LRESULT current = ::SendMessageW(box, CB_GETCURSEL, 0, 0);
   const std::optional<std::size_t> previous =
       current == CB_ERR ? std::nullopt : std::optional<std::size_t>(static_cast<std::size_t>(current));
-  const bool pixelguard_on = ::IsDlgButtonChecked(window, kPixelguardCheckId) == BST_CHECKED;
+  const bool pixelguard_on = ::IsDlgButtonChecked(window, IDC_PIXELGUARD) == BST_CHECKED;
 
   const ServerListLoad load = DecideServerListLoad(
       body, ReadCachedServerList, pixelguard_on, previous,

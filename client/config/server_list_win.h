@@ -8,12 +8,9 @@
 #include "client/config/deployment.h"
 #include "client/config/server_list.h"
 #include "client/config/version_check.h"
+#include "client/resources/resource.h"
 
 namespace veltrona::config {
-
-// Controls of the main window that the loader reads and fills.
-inline constexpr int kServerBoxId = 1000;
-inline constexpr int kPixelguardCheckId = 1009;
 
 // Fetches the server list from `config_host` and fills the server box of
 // `window` and `servers`. A download that cannot be used shows the

@@ -10,6 +10,7 @@ constexpr std::u16string_view kMachineKey = u"Software\\VeltronaVPN";
 constexpr std::u16string_view kUserKey = u"SOFTWARE\\VeltronaVPN";
 constexpr std::u16string_view kInternetSettings =
     u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+constexpr std::u16string_view kSavedProxyKey = u"SOFTWARE\\VeltronaVPN\\SavedProxy";
 
 constexpr std::array<SettingDefinition, kSettingCount> kTable = {{
     {SettingId::kInstallPath, Hive::kLocalMachine, kMachineKey, u"Install Path", ValueType::kString,
@@ -53,6 +54,12 @@ constexpr std::array<SettingDefinition, kSettingCount> kTable = {{
      Access::kReadOnly, 0},
     {SettingId::kDefaultBrowser, Hive::kCurrentUser, u"SOFTWARE\\Clients\\StartMenuInternet", u"",
      ValueType::kString, Access::kReadOnly, 0},
+    // The user's own proxy settings while Pixelguard's replace them, so that
+    // a client that dies while connected can put them back at its next start.
+    {SettingId::kSavedProxyEnable, Hive::kCurrentUser, kSavedProxyKey, u"ProxyEnable", ValueType::kDword,
+     Access::kKeptUntilRestored, 0},
+    {SettingId::kSavedProxyServer, Hive::kCurrentUser, kSavedProxyKey, u"ProxyServer", ValueType::kString,
+     Access::kKeptUntilRestored, 0},
 }};
 
 // The table is indexed by id; a row out of place would hand out the wrong key.

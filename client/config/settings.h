@@ -22,6 +22,7 @@ enum class Access {
   kReadWrite,        // read and written by the client; the key is created on write
   kWriteExistingKey, // written by the client into a key it opens, never creates
   kReadAndDelete,    // an older layout: read once, then deleted
+  kKeptUntilRestored, // the client's copy of a system value it switched; deleted once put back
   kSavedAndRestored, // a system value the client switches and puts back
 };
 
@@ -45,9 +46,11 @@ enum class SettingId {
   kProxyServer,
   kShellFoldersAppData,
   kDefaultBrowser,
+  kSavedProxyEnable,
+  kSavedProxyServer,
 };
 
-inline constexpr std::size_t kSettingCount = 19;
+inline constexpr std::size_t kSettingCount = 21;
 
 struct SettingDefinition {
   SettingId id;

@@ -5,8 +5,12 @@
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
 #include "client/config/body_text.h"
+#include "client/config/http_request.h"
 
 namespace veltrona::config {
+
+static_assert(kMaxSettingBytes >= 2 * kMaxBodyBytes + sizeof(wchar_t),
+              "a server list the HTTP client accepts must fit the cache");
 
 namespace {
 
@@ -53,7 +57,7 @@ bool QueryValue(const SettingDefinition& setting, DWORD expected_type, std::vect
 
 bool ClientWrites(const SettingDefinition& setting) {
   return setting.access == Access::kReadWrite || setting.access == Access::kWriteExistingKey ||
-         setting.access == Access::kSavedAndRestored;
+         setting.access == Access::kSavedAndRestored || setting.access == Access::kKeptUntilRestored;
 }
 
 bool SetValue(const SettingDefinition& setting, DWORD type, const BYTE* data, DWORD size) {
@@ -61,7 +65,7 @@ bool SetValue(const SettingDefinition& setting, DWORD type, const BYTE* data, DW
   UniqueRegKey key;
   const std::wstring key_name = KeyName(setting);
   LSTATUS status = ERROR_SUCCESS;
-  if (setting.access == Access::kReadWrite) {
+  if (setting.access == Access::kReadWrite || setting.access == Access::kKeptUntilRestored) {
     status = ::RegCreateKeyExW(HiveKey(setting.hive), key_name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                KEY_SET_VALUE, nullptr, key.Put(), nullptr);
   } else {
@@ -165,7 +169,7 @@ bool WriteBinarySetting(SettingId id, std::span<const BYTE> value) noexcept {
 
 bool DeleteSettingKey(SettingId id) noexcept {
   const SettingDefinition& setting = Setting(id);
-  if (setting.access != Access::kReadAndDelete) return false;
+  if (setting.access != Access::kReadAndDelete && setting.access != Access::kKeptUntilRestored) return false;
   try {
     return ::RegDeleteKeyW(HiveKey(setting.hive), KeyName(setting).c_str()) == ERROR_SUCCESS;
   } catch (const std::bad_alloc&) {

@@ -15,9 +15,10 @@
 
 namespace veltrona::config {
 
-// The largest value the client reads: the server list cache is the biggest
-// and stays far below this.
-inline constexpr DWORD kMaxSettingBytes = 4u << 20;
+// The largest value the client reads or writes. The server list cache is the
+// biggest: any body the HTTP client accepts (8 MiB) decodes to at most as
+// many UTF-16 units, which fit here with their terminator.
+inline constexpr DWORD kMaxSettingBytes = (16u << 20) + sizeof(wchar_t);
 
 // A REG_DWORD of exactly 4 bytes into `value`; false (and `value` untouched)
 // when the key or value is missing, of another type or size.

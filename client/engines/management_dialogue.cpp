@@ -42,7 +42,7 @@ void ManagementDialogue::Start(std::string user_name, std::string password) {
   attempted_ = false;
   deadline_ms_ = 0;
   last_attempt_ms_ = 0;
-  ReportState(kEngineConnecting);
+  ReportState(ENGINE_CONNECTING);
 }
 
 void ManagementDialogue::OnConnectAttempt(uint64_t now_ms) {
@@ -95,7 +95,7 @@ void ManagementDialogue::OnClosed() {
 }
 
 void ManagementDialogue::OnStatisticsTimer() {
-  if (active_ && state_ == kEngineConnected) {
+  if (active_ && state_ == ENGINE_CONNECTED) {
     Queue("status\n");
     return;
   }
@@ -105,7 +105,7 @@ void ManagementDialogue::OnStatisticsTimer() {
 
 void ManagementDialogue::Disconnect() {
   ResetSession();
-  if (state_ != kEngineDisconnected) ReportState(kEngineDisconnected);
+  if (state_ != ENGINE_DISCONNECTED) ReportState(ENGINE_DISCONNECTED);
 }
 
 std::vector<Action> ManagementDialogue::TakeActions() {
@@ -196,7 +196,7 @@ void ManagementDialogue::HandleState(std::string_view text) {
   if (meaning.remembered) last_state_name_ = std::string(*name);
   switch (meaning.action) {
     case StateAction::kConnected:
-      ReportState(kEngineConnected);
+      ReportState(ENGINE_CONNECTED);
       return;
     case StateAction::kReconnecting:
       return EndSession(LostOr(login_rejected_ || after_auth));
@@ -239,7 +239,7 @@ void ManagementDialogue::ReplyArrived() { queue_.pop_front(); }
 void ManagementDialogue::EndSession(EndReason reason) {
   Emit(Make(ActionKind::kCloseConnection));
   ResetSession();
-  if (state_ != kEngineDisconnected) ReportState(kEngineDisconnected);
+  if (state_ != ENGINE_DISCONNECTED) ReportState(ENGINE_DISCONNECTED);
   switch (reason) {
     case EndReason::kConnectionLost:
       return Emit(Message(kConnectionLostText, kMessageCaption, MessageIcon::kWarning));

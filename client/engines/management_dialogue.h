@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "client/common/texts.h"
+#include "client/engines/engine_state.h"
 #include "client/engines/management_line_framer.h"
 
 namespace veltrona::engines {
@@ -59,10 +61,6 @@ struct Action {
   uint32_t milliseconds = 0;
 };
 
-inline constexpr int kEngineDisconnected = 0;
-inline constexpr int kEngineConnecting = 1;
-inline constexpr int kEngineConnected = 3;
-
 inline constexpr uint64_t kConnectWindowMs = 15000;
 // Refused loopback connects can fail at once; retries are spaced by this.
 inline constexpr uint64_t kConnectRetrySpacingMs = 100;
@@ -70,7 +68,7 @@ inline constexpr uint32_t kGreetingPauseMs = 100;
 // A server that floods notifications must not grow the queue without end.
 inline constexpr size_t kMaxQueuedCommands = 32;
 
-inline constexpr std::u16string_view kMessageCaption = u"Veltrona VPN Free Trial";
+using common::kMessageCaption;
 inline constexpr std::u16string_view kErrorCaption = u"Error";
 inline constexpr std::u16string_view kConnectionLostText = u"Connection lost. Try to reconnect later.";
 inline constexpr std::u16string_view kServiceNotStartedText =
@@ -141,7 +139,7 @@ class ManagementDialogue {
   void ReportState(int state);
   void Emit(Action action) { actions_.push_back(std::move(action)); }
 
-  int state_ = kEngineDisconnected;
+  int state_ = ENGINE_DISCONNECTED;
   bool active_ = false;  // between Start() and the end of the session
   std::string user_name_;
   std::string password_;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/wide_text.h"
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 #include "client/config/deployment.h"
 #include "client/config/http_client_win.h"
 #include "client/engines/management_text.h"
@@ -49,7 +49,7 @@ INT_PTR CALLBACK LoginFailedProcedure(HWND dialog, UINT message, WPARAM w_param,
       const auto* header = reinterpret_cast<const NMHDR*>(l_param);
       if (header == nullptr || header->idFrom != IDC_LOGIN_FAILED_LINK || header->code != NM_CLICK) return FALSE;
       if (const auto* page = reinterpret_cast<const std::wstring*>(::GetWindowLongPtrW(dialog, DWLP_USER))) {
-        app::OpenWebPage(*page);
+        common::OpenWebPage(*page);
       }
       ::EndDialog(dialog, 1);
       return TRUE;
@@ -169,13 +169,13 @@ void OpenVPN::PeriodicCheck() {
 }
 
 void OpenVPN::LoginFailedDialog() {
-  app::DialogRequest request;
+  common::DialogRequest request;
   request.instance = ::GetModuleHandleW(nullptr);
   request.template_id = IDD_LOGIN_FAILED;
   request.owner = main_window_;
   request.procedure = LoginFailedProcedure;
   request.parameter = reinterpret_cast<LPARAM>(&options_.account_page);
-  app::ShowModalDialog(request);
+  common::ShowModalDialog(request);
 }
 
 bool OpenVPN::OpenSocket() {
@@ -201,7 +201,7 @@ void OpenVPN::StartConnect() {
 
 void OpenVPN::ScheduleRetry(uint32_t milliseconds) {
   if (main_window_ != nullptr && milliseconds != 0 &&
-      ::SetTimer(main_window_, kTimerConnectRetry, milliseconds, &OpenVPN::OnRetryTimer) != 0) {
+      ::SetTimer(main_window_, common::kTimerConnectRetry, milliseconds, &OpenVPN::OnRetryTimer) != 0) {
     retry_pending_ = true;
     return;
   }
@@ -226,7 +226,7 @@ void CALLBACK OpenVPN::OnRetryTimer(HWND window, UINT /*message*/, UINT_PTR id, 
 void OpenVPN::CancelRetry() {
   if (!retry_pending_) return;
   retry_pending_ = false;
-  if (main_window_ != nullptr) ::KillTimer(main_window_, kTimerConnectRetry);
+  if (main_window_ != nullptr) ::KillTimer(main_window_, common::kTimerConnectRetry);
 }
 
 void OpenVPN::CloseSocket() {
@@ -280,7 +280,7 @@ void OpenVPN::Run() {
         options_.endpoints ? ipc::SignalOpenVpnExit(*options_.endpoints) : ipc::SignalOpenVpnExit();
         break;
       case ActionKind::kShowMessage:
-        app::ShowUserMessage(main_window_, ToWide(action.text), ToWide(action.caption), IconStyle(action.icon));
+        common::ShowUserMessage(main_window_, ToWide(action.text), ToWide(action.caption), IconStyle(action.icon));
         break;
       case ActionKind::kShowLoginFailedDialog:
         LoginFailedDialog();

@@ -21,15 +21,6 @@
 
 namespace veltrona::engines {
 
-inline constexpr uint16_t kManagementPort = 13247;
-// Spaces connection retries; clear of the main window's 34521 and 34522.
-inline constexpr UINT_PTR kTimerConnectRetry = 34523;
-
-inline constexpr int IDC_BYTES_RECEIVED = 1007;
-inline constexpr int IDC_BYTES_SENT = 1008;
-inline constexpr int IDC_PIXELGUARD = 1009;
-inline constexpr int IDC_STATUS = 1011;
-
 // Where the login-failed dialog's link leads: the account page of the
 // billing host of this deployment.
 std::wstring DefaultAccountPage();
@@ -45,7 +36,7 @@ struct OpenVpnOptions {
   // Tests use their own names so that they never meet a running service.
   std::optional<ipc::Endpoints> endpoints;
   std::optional<std::wstring> data_folder;
-  uint16_t port = kManagementPort;
+  uint16_t port = ipc::kManagementPort;
   std::wstring account_page = DefaultAccountPage();
   // Called after each change of state; the main window redraws itself from
   // GetState() here.

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "client/engines/management_dialogue.h"
+#include "client/common/window_ids.h"
+#include "client/engines/engine_state.h"
 
 namespace veltrona::app {
 class ConnectionController;
@@ -14,23 +15,8 @@ class ConnectionController;
 
 namespace veltrona::engines {
 
-// A plain 32-bit code; 2 is never produced, "connected" is 3.
-using EngineState = int32_t;
-inline constexpr EngineState ENGINE_DISCONNECTED = 0;
-inline constexpr EngineState ENGINE_CONNECTING = 1;
-inline constexpr EngineState ENGINE_CONNECTED = 3;
-static_assert(ENGINE_DISCONNECTED == kEngineDisconnected && ENGINE_CONNECTING == kEngineConnecting &&
-              ENGINE_CONNECTED == kEngineConnected);
-
-// The management socket's notifications (WM_APP + 2).
-inline constexpr uint32_t WM_VPN_SOCKET = 0x8002;
-// Registered with RegisterWindowMessageA before the main window exists.
-inline constexpr std::string_view kRasDialEventMessageName = "RasDialEvent";
-// The fixed message RAS falls back to. A macro, spelled as <ras.h> spells
-// it, so that both headers can meet in one file.
-#ifndef WM_RASDIALEVENT
-#define WM_RASDIALEVENT 0xCCCD
-#endif
+using common::WM_VPN_SOCKET;
+using common::kRasDialEventMessageName;
 
 // The main window's handle (HWND), kept opaque so that this header stays
 // free of platform types.

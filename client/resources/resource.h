@@ -2,8 +2,39 @@
 // the code. Plain macros: the resource compiler reads this file too.
 #pragma once
 
-#define IDI_VELTRONA 107
+// Icons and bitmaps.
+#define IDI_VELTRONA 107      // connected; the window's small icon
+#define IDI_DISCONNECTED 136  // disconnected; the first tray icon
+#define IDB_BANNER 132        // 307 x 91
+
+// Dialogs and the tray menu.
+#define IDD_ABOUT 103
+#define IDD_MAIN 129
+#define IDD_LOGIN_FAILED 146
+#define IDD_PROBLEM_REPORT 145
+#define IDR_TRAY_MENU 109
+
+// Menu items.
+#define IDM_ABOUT 104
+#define IDM_EXIT 105
+#define IDM_CONNECT 32772
+
+// The main window's controls.
+#define IDC_SERVER 1000
+#define IDC_VPN_ID 1001
+#define IDC_ACTIVATION_CODE 1002
+#define IDC_CONNECT 1003
+#define IDC_CLEAR_HISTORY 1004
+#define IDC_ABOUT 1005
+#define IDC_CONFIGURE 1006
+#define IDC_BYTES_RECEIVED 1007
+#define IDC_BYTES_SENT 1008
+#define IDC_PIXELGUARD 1009
+#define IDC_BANNER 1010
+#define IDC_STATUS 1011
+#define IDC_PIXELGUARD_LINK 1019
+#define IDC_REPORT_PROBLEM 1020
+#define IDC_PRESERVE_IP 1021
 
 // The login-failed dialog: its link to the account page.
-#define IDD_LOGIN_FAILED 146
 #define IDC_LOGIN_FAILED_LINK 1030

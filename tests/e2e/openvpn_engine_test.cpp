@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 #include "client/engines/openvpn_win.h"
 #include "tests/win_test_support/engine_window_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
+#include "client/resources/resource.h"
 
 namespace veltrona {
 namespace {
@@ -64,8 +65,8 @@ class OpenVpnEngine : public ::testing::Test {
   EngineWindow window_;
   OpenVPN engine_;
   test_support::RecordedMessages recorded_;
-  const std::vector<app::MessageRequest>& messages_ = recorded_.All();
-  const std::vector<app::DialogRequest>& dialogs_ = recorded_.Dialogs();
+  const std::vector<common::MessageRequest>& messages_ = recorded_.All();
+  const std::vector<common::DialogRequest>& dialogs_ = recorded_.Dialogs();
 };
 
 TEST_F(OpenVpnEngine, ConnectsShowsGrowingByteCountsAndDisconnects) {
@@ -82,16 +83,16 @@ TEST_F(OpenVpnEngine, ConnectsShowsGrowingByteCountsAndDisconnects) {
   RecordProperty("connect_cpu_ms", std::to_string(cpu));
 
   // The last progress state OpenVPN reported before CONNECTED.
-  EXPECT_EQ(window_.Text(engines::IDC_STATUS), L"assign IP...");
+  EXPECT_EQ(window_.Text(IDC_STATUS), L"assign IP...");
   EXPECT_EQ(engine_.LastStateName(), "CONNECTED");
-  ASSERT_TRUE(EngineWindow::PumpUntil([&] { return ByteCount(window_.Text(engines::IDC_BYTES_RECEIVED)) >= 1000; }))
-      << window_.Text(engines::IDC_BYTES_RECEIVED);
-  const long long received = ByteCount(window_.Text(engines::IDC_BYTES_RECEIVED));
-  EXPECT_GE(ByteCount(window_.Text(engines::IDC_BYTES_SENT)), 400);
+  ASSERT_TRUE(EngineWindow::PumpUntil([&] { return ByteCount(window_.Text(IDC_BYTES_RECEIVED)) >= 1000; }))
+      << window_.Text(IDC_BYTES_RECEIVED);
+  const long long received = ByteCount(window_.Text(IDC_BYTES_RECEIVED));
+  EXPECT_GE(ByteCount(window_.Text(IDC_BYTES_SENT)), 400);
   // Every second the counts are asked for again, and they grow.
   ASSERT_TRUE(EngineWindow::PumpUntil(
-      [&] { return ByteCount(window_.Text(engines::IDC_BYTES_RECEIVED)) > received; }))
-      << window_.Text(engines::IDC_BYTES_RECEIVED);
+      [&] { return ByteCount(window_.Text(IDC_BYTES_RECEIVED)) > received; }))
+      << window_.Text(IDC_BYTES_RECEIVED);
   EXPECT_EQ(engine_.GetState(), ENGINE_CONNECTED);
 
   engine_.PeriodicCheck();
@@ -104,8 +105,8 @@ TEST_F(OpenVpnEngine, ConnectsShowsGrowingByteCountsAndDisconnects) {
       << InstalledService::OpenVpnOutput();
   EXPECT_TRUE(messages_.empty());
   engine_.UpdateStatistics();
-  EXPECT_EQ(window_.Text(engines::IDC_BYTES_RECEIVED), L"0 bytes");
-  EXPECT_EQ(window_.Text(engines::IDC_BYTES_SENT), L"0 bytes");
+  EXPECT_EQ(window_.Text(IDC_BYTES_RECEIVED), L"0 bytes");
+  EXPECT_EQ(window_.Text(IDC_BYTES_SENT), L"0 bytes");
   // The commands OpenVPN received, in the order the dialogue sends them.
   const std::string output = InstalledService::OpenVpnOutput();
   size_t at = 0;
@@ -195,7 +196,7 @@ TEST_F(OpenVpnEngine, CredentialsWithBlanksQuotesAndBackslashesArriveIntact) {
 // Without the real service: names nobody serves.
 TEST(OpenVpnEngineWithoutService, AMissingServiceIsReportedAtOnce) {
   test_support::RecordedMessages recorded;
-  const std::vector<app::MessageRequest>& messages = recorded.All();
+  const std::vector<common::MessageRequest>& messages = recorded.All();
   EngineWindow window;
   engines::OpenVpnOptions options;
   const std::wstring unique = std::to_wstring(::GetCurrentProcessId());

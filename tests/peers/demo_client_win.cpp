@@ -16,12 +16,13 @@
 #include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 #include "client/config/http_client_win.h"
 #include "client/config/key_archive_win.h"
 #include "client/config/server_list_win.h"
 #include "client/engines/openvpn_win.h"
 #include "ipc/protocol.h"
+#include "client/resources/resource.h"
 
 namespace {
 
@@ -56,11 +57,11 @@ HWND MakeWindow() {
     ::CreateWindowExW(0, type, text, WS_CHILD | style, 0, 0, 200, 100, window,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), window_class.hInstance, nullptr);
   };
-  child(L"COMBOBOX", CBS_DROPDOWNLIST | CBS_SORT, config::kServerBoxId, L"");
-  child(L"BUTTON", BS_AUTOCHECKBOX, config::kPixelguardCheckId, L"Pixelguard");
-  child(L"STATIC", 0, engines::IDC_BYTES_RECEIVED, L"0 bytes");
-  child(L"STATIC", 0, engines::IDC_BYTES_SENT, L"0 bytes");
-  child(L"STATIC", 0, engines::IDC_STATUS, L"disconnected");
+  child(L"COMBOBOX", CBS_DROPDOWNLIST | CBS_SORT, IDC_SERVER, L"");
+  child(L"BUTTON", BS_AUTOCHECKBOX, IDC_PIXELGUARD, L"Pixelguard");
+  child(L"STATIC", 0, IDC_BYTES_RECEIVED, L"0 bytes");
+  child(L"STATIC", 0, IDC_BYTES_SENT, L"0 bytes");
+  child(L"STATIC", 0, IDC_STATUS, L"disconnected");
   return window;
 }
 
@@ -79,7 +80,7 @@ void Pump(HWND window, DWORD milliseconds, std::wstring& last_status, bool (*don
       ::TranslateMessage(&message);
       ::DispatchMessageW(&message);
     }
-    const std::wstring status = ControlText(window, engines::IDC_STATUS);
+    const std::wstring status = ControlText(window, IDC_STATUS);
     if (status != last_status) {
       std::printf("  status: %ls\n", status.c_str());
       last_status = status;
@@ -90,11 +91,11 @@ void Pump(HWND window, DWORD milliseconds, std::wstring& last_status, bool (*don
 }
 
 int Run(const std::wstring& vpn_id, const std::wstring& activation_code) {
-  app::SetMessagePresenter([](const app::MessageRequest& request) {
+  common::SetMessagePresenter([](const common::MessageRequest& request) {
     std::printf("  [message box \"%ls\"] %ls\n", request.caption.c_str(), request.text.c_str());
     return IDOK;
   });
-  app::SetDialogPresenter([](const app::DialogRequest& request) {
+  common::SetDialogPresenter([](const common::DialogRequest& request) {
     std::printf("  [dialog %d]\n", request.template_id);
     return static_cast<INT_PTR>(IDOK);
   });
@@ -110,7 +111,7 @@ int Run(const std::wstring& vpn_id, const std::wstring& activation_code) {
 
   config::ServerMap servers;
   config::LoadServerList(window, deployment.config_host, servers);
-  const HWND box = ::GetDlgItem(window, config::kServerBoxId);
+  const HWND box = ::GetDlgItem(window, IDC_SERVER);
   const LRESULT count = ::SendMessageW(box, CB_GETCOUNT, 0, 0);
   const LRESULT selected = ::SendMessageW(box, CB_GETCURSEL, 0, 0);
   std::wstring server;
@@ -137,7 +138,7 @@ int Run(const std::wstring& vpn_id, const std::wstring& activation_code) {
   engine.Attach(nullptr, window);
   ::SetTimer(window, kTimerStatistics, 1000, nullptr);
   std::printf("connecting as %ls:\n", vpn_id.c_str());
-  std::wstring status = ControlText(window, engines::IDC_STATUS);
+  std::wstring status = ControlText(window, IDC_STATUS);
   static engines::OpenVPN* watched = nullptr;
   watched = &engine;
   const ULONGLONG started = ::GetTickCount64();
@@ -148,8 +149,8 @@ int Run(const std::wstring& vpn_id, const std::wstring& activation_code) {
               ::GetTickCount64() - started);
   if (connected) {
     Pump(window, 2500, status);
-    std::printf("  received: %ls, sent: %ls\n", ControlText(window, engines::IDC_BYTES_RECEIVED).c_str(),
-                ControlText(window, engines::IDC_BYTES_SENT).c_str());
+    std::printf("  received: %ls, sent: %ls\n", ControlText(window, IDC_BYTES_RECEIVED).c_str(),
+                ControlText(window, IDC_BYTES_SENT).c_str());
     engine.PeriodicCheck();
     std::printf("disconnecting\n");
     engine.DisconnectTunnel();

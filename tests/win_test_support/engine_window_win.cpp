@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "client/engines/openvpn_win.h"
+#include "client/resources/resource.h"
 
 namespace veltrona::test_support {
 namespace {
@@ -20,9 +21,9 @@ EngineWindow::EngineWindow() {
   ::RegisterClassW(&window_class);  // already there from an earlier test is fine
   window_ = ::CreateWindowExW(0, kClassName, L"Veltrona VPN Free Trial 3.2", WS_OVERLAPPED, 0, 0, 300, 300, nullptr,
                               nullptr, window_class.hInstance, nullptr);
-  for (const auto& [id, text] : {std::pair{engines::IDC_BYTES_RECEIVED, L"0 byte"},
-                                 std::pair{engines::IDC_BYTES_SENT, L"0 byte"},
-                                 std::pair{engines::IDC_STATUS, L"disconnected"}}) {
+  for (const auto& [id, text] : {std::pair{IDC_BYTES_RECEIVED, L"0 byte"},
+                                 std::pair{IDC_BYTES_SENT, L"0 byte"},
+                                 std::pair{IDC_STATUS, L"disconnected"}}) {
     ::CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE, 0, 0, 100, 16, window_,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), window_class.hInstance, nullptr);
   }

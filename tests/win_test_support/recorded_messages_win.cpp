@@ -3,29 +3,29 @@
 namespace veltrona::test_support {
 
 RecordedMessages::RecordedMessages() {
-  app::SetMessagePresenter([this](const app::MessageRequest& request) {
+  common::SetMessagePresenter([this](const common::MessageRequest& request) {
     shown_.push_back(request);
     return IDOK;
   });
-  app::SetDialogPresenter([this](const app::DialogRequest& request) {
+  common::SetDialogPresenter([this](const common::DialogRequest& request) {
     dialogs_.push_back(request);
     return static_cast<INT_PTR>(IDOK);
   });
-  app::SetLauncher([this](const app::LaunchRequest& request) {
+  common::SetLauncher([this](const common::LaunchRequest& request) {
     launches_.push_back(request);
     return true;
   });
 }
 
 RecordedMessages::~RecordedMessages() {
-  app::SetMessagePresenter({});
-  app::SetDialogPresenter({});
-  app::SetLauncher({});
+  common::SetMessagePresenter({});
+  common::SetDialogPresenter({});
+  common::SetLauncher({});
 }
 
 std::vector<std::wstring> RecordedMessages::Texts() const {
   std::vector<std::wstring> texts;
-  for (const app::MessageRequest& request : shown_) texts.push_back(request.text);
+  for (const common::MessageRequest& request : shown_) texts.push_back(request.text);
   return texts;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 
 namespace veltrona::test_support {
 
@@ -18,16 +18,16 @@ class RecordedMessages {
   RecordedMessages& operator=(const RecordedMessages&) = delete;
 
   // The message boxes.
-  const std::vector<app::MessageRequest>& All() const { return shown_; }
+  const std::vector<common::MessageRequest>& All() const { return shown_; }
   std::vector<std::wstring> Texts() const;
-  const std::vector<app::DialogRequest>& Dialogs() const { return dialogs_; }
-  const std::vector<app::LaunchRequest>& Launches() const { return launches_; }
+  const std::vector<common::DialogRequest>& Dialogs() const { return dialogs_; }
+  const std::vector<common::LaunchRequest>& Launches() const { return launches_; }
   bool AnythingShown() const { return !shown_.empty() || !dialogs_.empty(); }
 
  private:
-  std::vector<app::MessageRequest> shown_;
-  std::vector<app::DialogRequest> dialogs_;
-  std::vector<app::LaunchRequest> launches_;
+  std::vector<common::MessageRequest> shown_;
+  std::vector<common::DialogRequest> dialogs_;
+  std::vector<common::LaunchRequest> launches_;
 };
 
 }  // namespace veltrona::test_support

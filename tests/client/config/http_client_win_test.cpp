@@ -123,15 +123,15 @@ class ServerWindow {
   ServerWindow() {
     window_ = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
     box_ = ::CreateWindowExW(0, L"COMBOBOX", L"", WS_CHILD | CBS_DROPDOWNLIST | CBS_SORT, 0, 0, 200, 100, window_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kServerBoxId)), nullptr, nullptr);
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SERVER)), nullptr, nullptr);
     ::CreateWindowExW(0, L"BUTTON", L"Pixelguard", WS_CHILD | BS_AUTOCHECKBOX, 0, 30, 100, 20, window_,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kPixelguardCheckId)), nullptr, nullptr);
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PIXELGUARD)), nullptr, nullptr);
   }
   ~ServerWindow() { ::DestroyWindow(window_); }
   HWND Get() const { return window_; }
   bool Ready() const { return window_ != nullptr && box_ != nullptr; }
 
-  void SetPixelguard(bool on) { ::CheckDlgButton(window_, kPixelguardCheckId, on ? BST_CHECKED : BST_UNCHECKED); }
+  void SetPixelguard(bool on) { ::CheckDlgButton(window_, IDC_PIXELGUARD, on ? BST_CHECKED : BST_UNCHECKED); }
   void Select(int index) { ::SendMessageW(box_, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
   std::vector<std::wstring> Items() const {
     std::vector<std::wstring> items;

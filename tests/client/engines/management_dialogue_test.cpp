@@ -27,7 +27,7 @@ TEST(ManagementDialogueTest, UsualCourseSendsEveryCommandByteForByte) {
   EXPECT_THAT(s.Actions(), IsEmpty());  // not pumped yet
   s.Pump();
   EXPECT_THAT(s.Actions(), ElementsAre("state 1"));
-  EXPECT_EQ(s.dialogue.state(), kEngineConnecting);
+  EXPECT_EQ(s.dialogue.state(), ENGINE_CONNECTING);
   s.dialogue.OnConnectAttempt(0);
   s.dialogue.OnConnectResult(0, 20);
   s.Pump();
@@ -60,10 +60,10 @@ TEST(ManagementDialogueTest, UsualCourseSendsEveryCommandByteForByte) {
          ">STATE:1700000003,ASSIGN_IP,,10.235.0.2,,,,\r\n" + StateLine("ADD_ROUTES"));
   EXPECT_THAT(s.Actions(), ElementsAre("status resolve IP...", "status wait answer...", "status authentication...",
                                        "status get connection...", "status assign IP..."));
-  EXPECT_EQ(s.dialogue.state(), kEngineConnecting);
+  EXPECT_EQ(s.dialogue.state(), ENGINE_CONNECTING);
   s.Feed(">STATE:1700000004,CONNECTED,SUCCESS,10.235.0.2,198.51.100.7,1194,,\r\n");
   EXPECT_THAT(s.Actions(), ElementsAre("state 3"));
-  EXPECT_EQ(s.dialogue.state(), kEngineConnected);
+  EXPECT_EQ(s.dialogue.state(), ENGINE_CONNECTED);
   EXPECT_EQ(s.dialogue.last_state_name(), "CONNECTED");
 
   s.Timer();
@@ -100,7 +100,7 @@ TEST(ManagementDialogueTest, NotificationPrefixesAreMatchedExactlyAndInCase) {
     s.Actions();
     s.Feed(c.line);
     EXPECT_EQ(s.Sent(), c.sent) << c.line;
-    EXPECT_EQ(s.dialogue.state(), kEngineConnecting) << c.line;
+    EXPECT_EQ(s.dialogue.state(), ENGINE_CONNECTING) << c.line;
   }
 }
 
@@ -112,21 +112,21 @@ TEST(ManagementDialogueTest, EveryStateNameOfTheTable) {
     const char* stored;  // last state name afterwards ("WAIT" before)
   };
   const std::vector<Case> cases = {
-      {"CONNECTED", {"state 3"}, kEngineConnected, "CONNECTED"},
-      {"RECONNECTING", {"close", "state 0", kLost}, kEngineDisconnected, "WAIT"},
-      {"RESOLVE", {"status resolve IP..."}, kEngineConnecting, "RESOLVE"},
-      {"WAIT", {"status wait answer..."}, kEngineConnecting, "WAIT"},
-      {"AUTH", {"status authentication..."}, kEngineConnecting, "AUTH"},
-      {"CONNECT", {"status connect..."}, kEngineConnecting, "CONNECT"},
-      {"CONNECTING", {"status connect..."}, kEngineConnecting, "CONNECTING"},
-      {"TCP_CONNECT", {"status connect..."}, kEngineConnecting, "TCP_CONNECT"},
-      {"GET_CONNECTING", {"status get connection..."}, kEngineConnecting, "GET_CONNECTING"},
-      {"GET_CONFIG", {"status get connection..."}, kEngineConnecting, "GET_CONFIG"},
-      {"ASSIGN_IP", {"status assign IP..."}, kEngineConnecting, "ASSIGN_IP"},
-      {"ADD_ROUTES", {}, kEngineConnecting, "ADD_ROUTES"},
-      {"EXITING", {"close", "state 0", kLost}, kEngineDisconnected, "WAIT"},
-      {"AUTH_PENDING", {}, kEngineConnecting, "AUTH_PENDING"},
-      {"", {}, kEngineConnecting, ""},
+      {"CONNECTED", {"state 3"}, ENGINE_CONNECTED, "CONNECTED"},
+      {"RECONNECTING", {"close", "state 0", kLost}, ENGINE_DISCONNECTED, "WAIT"},
+      {"RESOLVE", {"status resolve IP..."}, ENGINE_CONNECTING, "RESOLVE"},
+      {"WAIT", {"status wait answer..."}, ENGINE_CONNECTING, "WAIT"},
+      {"AUTH", {"status authentication..."}, ENGINE_CONNECTING, "AUTH"},
+      {"CONNECT", {"status connect..."}, ENGINE_CONNECTING, "CONNECT"},
+      {"CONNECTING", {"status connect..."}, ENGINE_CONNECTING, "CONNECTING"},
+      {"TCP_CONNECT", {"status connect..."}, ENGINE_CONNECTING, "TCP_CONNECT"},
+      {"GET_CONNECTING", {"status get connection..."}, ENGINE_CONNECTING, "GET_CONNECTING"},
+      {"GET_CONFIG", {"status get connection..."}, ENGINE_CONNECTING, "GET_CONFIG"},
+      {"ASSIGN_IP", {"status assign IP..."}, ENGINE_CONNECTING, "ASSIGN_IP"},
+      {"ADD_ROUTES", {}, ENGINE_CONNECTING, "ADD_ROUTES"},
+      {"EXITING", {"close", "state 0", kLost}, ENGINE_DISCONNECTED, "WAIT"},
+      {"AUTH_PENDING", {}, ENGINE_CONNECTING, "AUTH_PENDING"},
+      {"", {}, ENGINE_CONNECTING, ""},
   };
   for (const Case& c : cases) {
     Session s;
@@ -148,7 +148,7 @@ TEST(ManagementDialogueTest, NamesThatOnlyBeginWithATableNameAreOtherNames) {
     s.Actions();
     s.Feed(StateLine(name));
     EXPECT_THAT(s.Actions(), IsEmpty()) << name;
-    EXPECT_EQ(s.dialogue.state(), kEngineConnecting) << name;
+    EXPECT_EQ(s.dialogue.state(), ENGINE_CONNECTING) << name;
     EXPECT_EQ(s.dialogue.last_state_name(), name);
   }
 }
@@ -162,7 +162,7 @@ TEST(ManagementDialogueTest, StateLinesWithFewerThanThreeCommasChangeNothing) {
                            ">STATE:CONNECTED\r\n", ">STATE:\r\n", ">STATE:,,\r\n"}) {
     s.Feed(line);
     EXPECT_THAT(s.Actions(), IsEmpty()) << line;
-    EXPECT_EQ(s.dialogue.state(), kEngineConnecting) << line;
+    EXPECT_EQ(s.dialogue.state(), ENGINE_CONNECTING) << line;
     EXPECT_EQ(s.dialogue.last_state_name(), "WAIT") << line;
   }
   // Three commas are enough.
@@ -233,7 +233,7 @@ TEST(ManagementDialogueTest, ClosedConnectionIsConnectionLost) {
   s.Connected();
   s.Close();
   EXPECT_THAT(s.Actions(), ElementsAre("close", "state 0", kLost));
-  EXPECT_EQ(s.dialogue.state(), kEngineDisconnected);
+  EXPECT_EQ(s.dialogue.state(), ENGINE_DISCONNECTED);
   s.Close();  // a second FD_CLOSE, or one after Disconnect, changes nothing
   EXPECT_THAT(s.Actions(), IsEmpty());
 }
@@ -244,7 +244,7 @@ TEST(ManagementDialogueTest, NothingIsTakenAfterTheLineThatEndedTheSession) {
   s.Actions();
   s.Feed(StateLine("EXITING") + StateLine("CONNECTED") + ">INFO:greeting\r\n");
   EXPECT_THAT(s.Actions(), ElementsAre("close", "state 0", kLost));
-  EXPECT_EQ(s.dialogue.state(), kEngineDisconnected);
+  EXPECT_EQ(s.dialogue.state(), ENGINE_DISCONNECTED);
   EXPECT_EQ(s.Sent(), "");
   s.Feed(">INFO:greeting\r\n");
   EXPECT_EQ(s.Sent(), "");
@@ -466,7 +466,7 @@ TEST(ManagementDialogueTest, LinesAtTheLengthLimit) {
     s.Actions();
     s.Feed(head + std::string(1023 - head.size(), 'x') + "\r\n");
     EXPECT_THAT(s.Actions(), IsEmpty());
-    EXPECT_EQ(s.dialogue.state(), kEngineConnecting);
+    EXPECT_EQ(s.dialogue.state(), ENGINE_CONNECTING);
     s.Feed(StateLine("CONNECTED"));
     EXPECT_THAT(s.Actions(), ElementsAre("state 3"));
   }

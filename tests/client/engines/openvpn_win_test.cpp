@@ -4,9 +4,11 @@
 
 #include <vector>
 
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 #include "client/engines/openvpn_win.h"
 #include "client/engines/vpn_interface.h"
+#include "base/wide_text.h"
+#include "client/resources/resource.h"
 
 #include <commctrl.h>
 
@@ -49,20 +51,20 @@ TEST(EngineInterface, AnEngineWithoutASocketIgnoresSocketMessages) {
 class MessageSeam : public ::testing::Test {
  protected:
   void TearDown() override {
-    app::SetMessagePresenter({});
-    app::SetDialogPresenter({});
-    app::SetLauncher({});
+    common::SetMessagePresenter({});
+    common::SetDialogPresenter({});
+    common::SetLauncher({});
   }
 };
 
 TEST_F(MessageSeam, AMessageReachesThePresenterWithItsOwnerAndItsAnswerComesBack) {
-  std::vector<app::MessageRequest> shown;
-  app::SetMessagePresenter([&](const app::MessageRequest& request) {
+  std::vector<common::MessageRequest> shown;
+  common::SetMessagePresenter([&](const common::MessageRequest& request) {
     shown.push_back(request);
     return IDRETRY;
   });
   const HWND owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
-  EXPECT_EQ(app::ShowUserMessage(owner, L"text", app::kMessageCaption, MB_RETRYCANCEL | MB_ICONINFORMATION),
+  EXPECT_EQ(common::ShowUserMessage(owner, L"text", veltrona::ToWide(common::kMessageCaption), MB_RETRYCANCEL | MB_ICONINFORMATION),
             IDRETRY);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].owner, owner);
@@ -73,20 +75,20 @@ TEST_F(MessageSeam, AMessageReachesThePresenterWithItsOwnerAndItsAnswerComesBack
 
 TEST_F(MessageSeam, ReplacingReturnsThePreviousPresenter) {
   int first_calls = 0;
-  app::SetMessagePresenter([&](const app::MessageRequest&) { return ++first_calls; });
-  app::MessagePresenter previous = app::SetMessagePresenter([](const app::MessageRequest&) { return IDCANCEL; });
-  EXPECT_EQ(app::ShowUserMessage(nullptr, L"a", L"b", 0), IDCANCEL);
+  common::SetMessagePresenter([&](const common::MessageRequest&) { return ++first_calls; });
+  common::MessagePresenter previous = common::SetMessagePresenter([](const common::MessageRequest&) { return IDCANCEL; });
+  EXPECT_EQ(common::ShowUserMessage(nullptr, L"a", L"b", 0), IDCANCEL);
   ASSERT_TRUE(previous);
-  EXPECT_EQ(previous(app::MessageRequest{}), 1);
+  EXPECT_EQ(previous(common::MessageRequest{}), 1);
 }
 
 TEST_F(MessageSeam, AWebPageOpensThroughAHiddenCmdStart) {
-  std::vector<app::LaunchRequest> launched;
-  app::SetLauncher([&](const app::LaunchRequest& request) {
+  std::vector<common::LaunchRequest> launched;
+  common::SetLauncher([&](const common::LaunchRequest& request) {
     launched.push_back(request);
     return true;
   });
-  EXPECT_TRUE(app::OpenWebPage(L"https://billing.example/clientarea.php?action=products"));
+  EXPECT_TRUE(common::OpenWebPage(L"https://billing.example/clientarea.php?action=products"));
   ASSERT_EQ(launched.size(), 1u);
   EXPECT_EQ(launched[0].program, L"cmd");
   EXPECT_EQ(launched[0].parameters, L"/c start https://billing.example/clientarea.php?action=products /s");
@@ -94,8 +96,8 @@ TEST_F(MessageSeam, AWebPageOpensThroughAHiddenCmdStart) {
 }
 
 TEST_F(MessageSeam, TheLoginFailedDialogIsDialog146OwnedByTheMainWindow) {
-  std::vector<app::DialogRequest> dialogs;
-  app::SetDialogPresenter([&](const app::DialogRequest& request) {
+  std::vector<common::DialogRequest> dialogs;
+  common::SetDialogPresenter([&](const common::DialogRequest& request) {
     dialogs.push_back(request);
     return IDOK;
   });
@@ -113,7 +115,7 @@ TEST_F(MessageSeam, TheLoginFailedDialogIsDialog146OwnedByTheMainWindow) {
 }
 
 // Runs the dialog's own procedure on a real, empty dialog and clicks the link.
-INT_PTR ClickLinkOfDialog(const app::DialogRequest& request, UINT code) {
+INT_PTR ClickLinkOfDialog(const common::DialogRequest& request, UINT code) {
   alignas(4) WORD layout[16] = {};
   auto* dialog_template = reinterpret_cast<DLGTEMPLATE*>(layout);
   dialog_template->style = WS_POPUP;
@@ -132,12 +134,12 @@ INT_PTR ClickLinkOfDialog(const app::DialogRequest& request, UINT code) {
 }
 
 TEST_F(MessageSeam, TheLoginFailedLinkOpensTheAccountPage) {
-  std::vector<app::LaunchRequest> launched;
-  app::SetLauncher([&](const app::LaunchRequest& request) {
+  std::vector<common::LaunchRequest> launched;
+  common::SetLauncher([&](const common::LaunchRequest& request) {
     launched.push_back(request);
     return true;
   });
-  app::SetDialogPresenter([](const app::DialogRequest& request) { return ClickLinkOfDialog(request, NM_CLICK); });
+  common::SetDialogPresenter([](const common::DialogRequest& request) { return ClickLinkOfDialog(request, NM_CLICK); });
   engines::OpenVPN engine;
   engine.LoginFailedDialog();
   ASSERT_EQ(launched.size(), 1u);
@@ -148,8 +150,8 @@ TEST_F(MessageSeam, TheLoginFailedLinkOpensTheAccountPage) {
 
 TEST_F(MessageSeam, OnlyAClickOnTheLinkOpensThePage) {
   int launches = 0;
-  app::SetLauncher([&](const app::LaunchRequest&) { return ++launches > 0; });
-  app::SetDialogPresenter([](const app::DialogRequest& request) { return ClickLinkOfDialog(request, NM_RETURN); });
+  common::SetLauncher([&](const common::LaunchRequest&) { return ++launches > 0; });
+  common::SetDialogPresenter([](const common::DialogRequest& request) { return ClickLinkOfDialog(request, NM_RETURN); });
   engines::OpenVPN engine;
   engine.LoginFailedDialog();
   EXPECT_EQ(launches, 0);
@@ -228,12 +230,12 @@ class LoginFailedDialog : public MessageSeam {
   void SetUp() override {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LINK_CLASS};
     ASSERT_TRUE(::InitCommonControlsEx(&controls));
-    app::SetLauncher([this](const app::LaunchRequest& request) {
+    common::SetLauncher([this](const common::LaunchRequest& request) {
       launched_.push_back(request);
       return true;
     });
     // The real dialog from the program's resources, driven by a timer.
-    app::SetDialogPresenter([this](const app::DialogRequest& request) {
+    common::SetDialogPresenter([this](const common::DialogRequest& request) {
       g_driver = &driver_;
       const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, DriveDialog);
       result_ = ::DialogBoxParamW(request.instance, MAKEINTRESOURCEW(request.template_id), request.owner,
@@ -246,7 +248,7 @@ class LoginFailedDialog : public MessageSeam {
 
   DialogDriver driver_;
   INT_PTR result_ = -2;
-  std::vector<app::LaunchRequest> launched_;
+  std::vector<common::LaunchRequest> launched_;
 };
 
 TEST_F(LoginFailedDialog, ShowsTheTextAndItsLinkOpensTheAccountPage) {

@@ -18,13 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 #include "client/engines/openvpn_win.h"
 #include "tests/e2e/real_openvpn/service_double_win.h"
 #include "tests/test_text.h"
 #include "tests/win_test_support/engine_window_win.h"
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
+#include "client/resources/resource.h"
 
 namespace veltrona {
 namespace {
@@ -182,16 +183,16 @@ class RealOpenVpn : public ::testing::Test {
     long long sent = -1;
   };
   Shown ShownCounts() const {
-    return {ByteCount(window_.Text(engines::IDC_BYTES_RECEIVED)), ByteCount(window_.Text(engines::IDC_BYTES_SENT))};
+    return {ByteCount(window_.Text(IDC_BYTES_RECEIVED)), ByteCount(window_.Text(IDC_BYTES_SENT))};
   }
   // Pumps until the statistics controls have changed `times` times.
   bool PumpUntilCountsChange(int times) {
-    std::wstring received = window_.Text(engines::IDC_BYTES_RECEIVED);
-    std::wstring sent = window_.Text(engines::IDC_BYTES_SENT);
+    std::wstring received = window_.Text(IDC_BYTES_RECEIVED);
+    std::wstring sent = window_.Text(IDC_BYTES_SENT);
     int changes = 0;
     return EngineWindow::PumpUntil([&] {
-      const std::wstring now_received = window_.Text(engines::IDC_BYTES_RECEIVED);
-      const std::wstring now_sent = window_.Text(engines::IDC_BYTES_SENT);
+      const std::wstring now_received = window_.Text(IDC_BYTES_RECEIVED);
+      const std::wstring now_sent = window_.Text(IDC_BYTES_SENT);
       if (now_received != received || now_sent != sent) {
         ++changes;
         received = now_received;
@@ -221,8 +222,8 @@ class RealOpenVpn : public ::testing::Test {
   std::unique_ptr<OpenVPN> engine_;
   std::vector<int> states_;
   test_support::RecordedMessages recorded_;
-  const std::vector<app::MessageRequest>& messages_ = recorded_.All();
-  const std::vector<app::DialogRequest>& dialogs_ = recorded_.Dialogs();
+  const std::vector<common::MessageRequest>& messages_ = recorded_.All();
+  const std::vector<common::DialogRequest>& dialogs_ = recorded_.Dialogs();
   ULONGLONG started_ = 0;
 };
 
@@ -231,9 +232,9 @@ class RealOpenVpn : public ::testing::Test {
 // that they arrive intact at the server's check.
 TEST_F(RealOpenVpn, ConnectsAndShowsOpenVpnsOwnGrowingByteCounts) {
   Connect(harness_.password);
-  ASSERT_TRUE(PumpUntilState(ENGINE_CONNECTED)) << "status: " << Ascii(window_.Text(engines::IDC_STATUS));
+  ASSERT_TRUE(PumpUntilState(ENGINE_CONNECTED)) << "status: " << Ascii(window_.Text(IDC_STATUS));
   PrintTimeTo("CONNECTED");
-  EXPECT_EQ(window_.Text(engines::IDC_STATUS), L"assign IP...");
+  EXPECT_EQ(window_.Text(IDC_STATUS), L"assign IP...");
   EXPECT_EQ(engine_->LastStateName(), "CONNECTED");
   EXPECT_TRUE(messages_.empty());
   EXPECT_TRUE(dialogs_.empty());
@@ -243,7 +244,7 @@ TEST_F(RealOpenVpn, ConnectsAndShowsOpenVpnsOwnGrowingByteCounts) {
   const std::optional<OpenVpnCounts> before = NextOpenVpnCounts(OpenVpnCountsNow());
   ASSERT_TRUE(before) << "no status file from OpenVPN";
   // The second change comes from a "status" sent after `before` was read.
-  ASSERT_TRUE(PumpUntilCountsChange(2)) << Ascii(window_.Text(engines::IDC_BYTES_RECEIVED));
+  ASSERT_TRUE(PumpUntilCountsChange(2)) << Ascii(window_.Text(IDC_BYTES_RECEIVED));
   const Shown shown = ShownCounts();
   const std::optional<OpenVpnCounts> after = NextOpenVpnCounts(OpenVpnCountsNow());
   ASSERT_TRUE(after);
@@ -262,15 +263,15 @@ TEST_F(RealOpenVpn, ConnectsAndShowsOpenVpnsOwnGrowingByteCounts) {
   EXPECT_TRUE(EngineWindow::PumpUntil([&] {
     const Shown now = ShownCounts();
     return now.received >= shown.received + kDownTrafficBytes && now.sent >= shown.sent + kUpTrafficBytes;
-  })) << "received " << Ascii(window_.Text(engines::IDC_BYTES_RECEIVED)) << ", sent "
-      << Ascii(window_.Text(engines::IDC_BYTES_SENT));
+  })) << "received " << Ascii(window_.Text(IDC_BYTES_RECEIVED)) << ", sent "
+      << Ascii(window_.Text(IDC_BYTES_SENT));
   EXPECT_EQ(engine_->GetState(), ENGINE_CONNECTED);
 
   engine_->DisconnectTunnel();
   EXPECT_EQ(engine_->GetState(), ENGINE_DISCONNECTED);
   engine_->UpdateStatistics();
-  EXPECT_EQ(window_.Text(engines::IDC_BYTES_RECEIVED), L"0 bytes");
-  EXPECT_EQ(window_.Text(engines::IDC_BYTES_SENT), L"0 bytes");
+  EXPECT_EQ(window_.Text(IDC_BYTES_RECEIVED), L"0 bytes");
+  EXPECT_EQ(window_.Text(IDC_BYTES_SENT), L"0 bytes");
   EXPECT_TRUE(messages_.empty());
   EXPECT_TRUE(dialogs_.empty());
   EXPECT_EQ(states_, (std::vector<int>{ENGINE_CONNECTING, ENGINE_CONNECTED, ENGINE_DISCONNECTED}));
@@ -285,7 +286,7 @@ TEST_F(RealOpenVpn, AWrongPasswordShowsTheLoginFailedDialog) {
   EXPECT_EQ(dialogs_[0].template_id, IDD_LOGIN_FAILED);
   EXPECT_EQ(dialogs_[0].owner, window_.handle());
   EXPECT_EQ(engine_->GetState(), ENGINE_DISCONNECTED);
-  EXPECT_EQ(window_.Text(engines::IDC_STATUS), L"authentication...");
+  EXPECT_EQ(window_.Text(IDC_STATUS), L"authentication...");
   EXPECT_EQ(states_, (std::vector<int>{ENGINE_CONNECTING, ENGINE_DISCONNECTED}));
   // Whatever OpenVPN does next, nothing more is shown.
   EngineWindow::PumpUntil([] { return false; }, 2000);

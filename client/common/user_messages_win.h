@@ -10,9 +10,10 @@
 #include <string>
 #include <string_view>
 
-namespace veltrona::app {
+#include "client/common/texts.h"
 
-inline constexpr std::wstring_view kMessageCaption = L"Veltrona VPN Free Trial";
+namespace veltrona::common {
+
 
 struct MessageRequest {
   HWND owner = nullptr;
@@ -57,4 +58,4 @@ MessagePresenter SetMessagePresenter(MessagePresenter presenter);
 DialogPresenter SetDialogPresenter(DialogPresenter presenter);
 Launcher SetLauncher(Launcher launcher);
 
-}  // namespace veltrona::app
+}  // namespace veltrona::common

@@ -1,10 +1,12 @@
-#include "client/app/user_messages_win.h"
+#include "client/common/user_messages_win.h"
 
 #include <shellapi.h>
 
 #include <utility>
 
-namespace veltrona::app {
+#include "base/wide_text.h"
+
+namespace veltrona::common {
 namespace {
 
 // Set only by tests; the client runs on one thread, so no lock.
@@ -30,7 +32,7 @@ int ShowUserMessage(HWND owner, std::wstring_view text, std::wstring_view captio
 }
 
 int ShowWarning(HWND owner, std::wstring_view text) {
-  return ShowUserMessage(owner, text, kMessageCaption, MB_ICONWARNING);
+  return ShowUserMessage(owner, text, ToWide(kMessageCaption), MB_ICONWARNING);
 }
 
 INT_PTR ShowModalDialog(const DialogRequest& request) {
@@ -64,4 +66,4 @@ DialogPresenter SetDialogPresenter(DialogPresenter presenter) {
 
 Launcher SetLauncher(Launcher launcher) { return std::exchange(CurrentLauncher(), std::move(launcher)); }
 
-}  // namespace veltrona::app
+}  // namespace veltrona::common
