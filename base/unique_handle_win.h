@@ -81,6 +81,26 @@ struct LocalMemoryTraits {
   static void Close(Handle h) noexcept { ::LocalFree(h); }
 };
 
+// GDI objects of one kind each, so a font is never put where a bitmap goes.
+template <typename GdiHandle>
+struct GdiObjectTraits {
+  using Handle = GdiHandle;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
+
+struct MemoryDcTraits {
+  using Handle = HDC;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DeleteDC(h); }
+};
+
+struct MenuTraits {
+  using Handle = HMENU;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DestroyMenu(h); }
+};
+
 using UniqueEvent = UniqueHandle<KernelHandleTraits>;
 using UniqueMutex = UniqueHandle<KernelHandleTraits>;
 using UniqueProcess = UniqueHandle<KernelHandleTraits>;
@@ -90,5 +110,39 @@ using UniquePipe = UniqueHandle<FileHandleTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueRegKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
+using UniqueMenu = UniqueHandle<MenuTraits>;
+
+// Puts back the object a device context held before a selection.
+class ScopedSelectObject {
+ public:
+  ScopedSelectObject(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(::SelectObject(dc, object)) {}
+  ~ScopedSelectObject() {
+    if (previous_ != nullptr && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+  }
+  ScopedSelectObject(const ScopedSelectObject&) = delete;
+  ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// BeginPaint and EndPaint of one window.
+class ScopedPaint {
+ public:
+  explicit ScopedPaint(HWND window) noexcept : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+  ~ScopedPaint() { ::EndPaint(window_, &paint_); }
+  ScopedPaint(const ScopedPaint&) = delete;
+  ScopedPaint& operator=(const ScopedPaint&) = delete;
+  HDC dc() const noexcept { return dc_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
+  HDC dc_;
+};
 
 }  // namespace veltrona

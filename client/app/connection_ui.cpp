@@ -70,3 +70,21 @@ TrayMenuItem TrayConnectItem(engines::EngineState state) {
 bool IsSystemStartupCommandLine(std::string_view ansi_command_line) { return ansi_command_line == "/systemstartup"; }
 
 }  // namespace veltrona::app
+
+namespace veltrona::app {
+
+std::u16string PixelguardPageAddress(std::u16string_view web_site) {
+  constexpr std::u16string_view kPlain = u"http://";
+  std::u16string address;
+  if (web_site.starts_with(kPlain)) {
+    address = u"https://";
+    address += web_site.substr(kPlain.size());
+  } else {
+    address = web_site;
+  }
+  if (!address.ends_with(u'/')) address += u'/';
+  address += u"pixelguard.html";
+  return address;
+}
+
+}  // namespace veltrona::app

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -64,5 +65,12 @@ TrayMenuItem TrayConnectItem(engines::EngineState state);
 // A start from the system's start-up list: the whole ANSI command line is
 // exactly "/systemstartup", compared with case.
 bool IsSystemStartupCommandLine(std::string_view ansi_command_line);
+
+}  // namespace veltrona::app
+
+namespace veltrona::app {
+
+// The product site's Pixelguard page, always over TLS.
+std::u16string PixelguardPageAddress(std::u16string_view web_site);
 
 }  // namespace veltrona::app

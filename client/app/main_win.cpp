@@ -1,13 +1,8 @@
-// VeltronaVpn: the tray client. The main window and the engines' use of it
-// are added on top of what start-up does today.
+// VeltronaVpn: the tray client.
 #include <windows.h>
-#include <commctrl.h>
 
-int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
-  // The link controls of the dialogs.
-  INITCOMMONCONTROLSEX controls{};
-  controls.dwSize = sizeof controls;
-  controls.dwICC = ICC_LINK_CLASS;
-  ::InitCommonControlsEx(&controls);
-  return 0;
+#include "client/app/startup_win.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR command_line, int /*show*/) {
+  return veltrona::app::RunClient(instance, command_line != nullptr ? command_line : "");
 }

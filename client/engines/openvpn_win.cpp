@@ -313,10 +313,10 @@ void OpenVPN::SetControlText(int id, const std::u16string& text) {
   ::SetDlgItemTextW(main_window_, id, ToWide(text).c_str());
 }
 
-std::unique_ptr<VpnInterface> CreateEngine(std::string_view ansi_command_line) {
+std::unique_ptr<VpnInterface> CreateEngine(bool use_pptp, OpenVpnOptions options) {
   // Until the PPTP engine exists, its command line gets OpenVPN too.
-  (void)WantsPptpEngine(ansi_command_line);
-  return std::make_unique<OpenVPN>();
+  (void)use_pptp;
+  return std::make_unique<OpenVPN>(std::move(options));
 }
 
 }  // namespace veltrona::engines

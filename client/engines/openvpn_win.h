@@ -90,8 +90,8 @@ class OpenVPN : public VpnInterface {
   ManagementDialogue dialogue_;
 };
 
-// The engine for this run, chosen from the ANSI command line. There is no
-// PPTP engine yet, so a "pptp" command line also gets the OpenVPN engine.
-std::unique_ptr<VpnInterface> CreateEngine(std::string_view ansi_command_line);
+// The engine for this run. There is no PPTP engine yet, so a "pptp" command
+// line also gets the OpenVPN engine.
+std::unique_ptr<VpnInterface> CreateEngine(bool use_pptp, OpenVpnOptions options = {});
 
 }  // namespace veltrona::engines

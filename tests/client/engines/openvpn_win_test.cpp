@@ -26,7 +26,7 @@ TEST(EngineChoice, PptpAnywhereInTheCommandLineLowerCaseOnly) {
 }
 
 TEST(EngineChoice, OpenVpnIsTheDefaultAndStartsDisconnected) {
-  const std::unique_ptr<VpnInterface> engine = engines::CreateEngine("VeltronaVpn.exe /systemstartup");
+  const std::unique_ptr<VpnInterface> engine = engines::CreateEngine(engines::WantsPptpEngine("VeltronaVpn.exe /systemstartup"));
   ASSERT_NE(dynamic_cast<engines::OpenVPN*>(engine.get()), nullptr);
   EXPECT_EQ(engine->GetState(), engines::ENGINE_DISCONNECTED);
 }
