@@ -46,8 +46,10 @@ inline constexpr uint32_t kPayloadReadTimeoutMs = 1000;
 // How long a sender waits for the pipe while the service is busy with
 // another message.
 inline constexpr uint32_t kPipeBusyWaitMs = 3000;
-// How long the client waits for the service to acknowledge MSG_SET_PATH.
-inline constexpr uint32_t kSyncWaitTimeoutMs = 15000;
+// How long the client waits for the service to acknowledge MSG_SET_PATH. The
+// client waits on its window thread, so this stays a few seconds: the service
+// answers in milliseconds when it works at all.
+inline constexpr uint32_t kSyncWaitTimeoutMs = 5000;
 
 using MessageCodeBytes = std::array<uint8_t, kMessageCodeSize>;
 using SetPathPayload = std::array<uint8_t, kSetPathPayloadSize>;

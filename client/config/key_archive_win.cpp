@@ -185,6 +185,10 @@ bool WriteOpenVpnConfig(const HostAddress& config_host, std::wstring_view data_f
     (void)ReadStringSetting(SettingId::kConfigCache, cached);
     const OvpnPlan plan = PlanOpenVpnConfig(ToU16(cached), ToU16(data_folder));
     if (plan.status == OvpnPlanStatus::kNothingToDo) return true;
+    if (plan.status == OvpnPlanStatus::kRefused) {
+      ShowWarning(owner, ToWide(plan.refusal));
+      return false;
+    }
     if (plan.status != OvpnPlanStatus::kReady) return false;
 
     if (!plan.keys_request.empty()) {
@@ -203,7 +207,10 @@ bool WriteOpenVpnConfig(const HostAddress& config_host, std::wstring_view data_f
         return FileExists(ToWide(plan.config_path));
       }
       const std::optional<std::string> config = FillTemplate(downloaded, ToU16(address), ToU16(proxy));
-      if (!config) return false;
+      if (!config) {
+        ShowWarning(owner, ToWide(TemplateRefusal(ToU16(address), ToU16(proxy))));
+        return false;
+      }
       return SaveDownloadedFile(data_folder, ToWide(kConfigFileName), *config, owner);
     }
     return true;

@@ -22,11 +22,16 @@ void ReplaceFirst(std::string& text, std::string_view placeholder, std::string_v
   if (at != std::string::npos) text.replace(at, placeholder.size(), value);
 }
 
-OvpnPlan Refused() {
+OvpnPlan Refused(std::u16string_view what, std::u16string_view name) {
   OvpnPlan plan;
   plan.status = OvpnPlanStatus::kRefused;
+  plan.refusal = std::u16string(what) + std::u16string(name);
   return plan;
 }
+
+constexpr std::u16string_view kCantCreate = u"Can't create file ";
+constexpr std::u16string_view kCantDownload = u"Can't download file ";
+constexpr std::u16string_view kCantSave = u"Can't save file ";
 
 }  // namespace
 
@@ -52,19 +57,19 @@ OvpnPlan PlanOpenVpnConfig(std::u16string_view cached_text, std::u16string_view 
 
   plan.status = OvpnPlanStatus::kReady;
   auto config_path = JoinDataPath(data_folder, kConfigFileName);
-  if (!config_path) return Refused();
+  if (!config_path) return Refused(kCantCreate, std::u16string(data_folder) + u"\\" + std::u16string(kConfigFileName));
   plan.config_path = std::move(*config_path);
 
   if (doc.FindNextChild(u"keys")) {
     std::u16string file = doc.ChildAttribute(u"file");
     if (!file.empty()) {
-      if (!IsRequestPathText(file)) return Refused();
+      if (!IsRequestPathText(file)) return Refused(kCantDownload, file);
       const std::u16string_view name = ArchiveNameOf(file);
       auto archive_path = JoinDataPath(data_folder, name);
       // The archive is deleted after unpacking, so it must not be able to
       // stand for the configuration file either.
       if (!IsPlainFileName(name) || !archive_path || EqualsIgnoringAsciiCase(name, kConfigFileName)) {
-        return Refused();
+        return Refused(kCantSave, name);
       }
       plan.archive_name = std::u16string(name);
       plan.archive_path = std::move(*archive_path);
@@ -76,7 +81,7 @@ OvpnPlan PlanOpenVpnConfig(std::u16string_view cached_text, std::u16string_view 
   if (doc.FindNextChild(u"template")) {
     std::u16string file = doc.ChildAttribute(u"file");
     if (!file.empty()) {
-      if (!IsRequestPathText(file)) return Refused();
+      if (!IsRequestPathText(file)) return Refused(kCantDownload, file);
       plan.template_request = std::move(file);
     }
   }
@@ -94,6 +99,13 @@ bool IsConfigAddressText(std::u16string_view text) {
     }
   }
   return true;
+}
+
+std::u16string TemplateRefusal(std::u16string_view address, std::u16string_view proxy) {
+  if (address.empty() || !IsConfigAddressText(address)) {
+    return u"Can't use server address " + std::u16string(address);
+  }
+  return u"Can't use proxy address " + std::u16string(proxy);
 }
 
 std::optional<std::string> FillTemplate(std::string_view body, std::u16string_view address,

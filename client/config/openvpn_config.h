@@ -24,7 +24,7 @@ enum class OvpnPlanStatus {
   kCacheUnusable,  // no cache or not well-formed: false, no message
   kNothingToDo,    // no `ovpn` element: true, nothing written
   kReady,          // go through the steps below
-  kRefused,        // a path or name that cannot be used safely: false, no message
+  kRefused,        // a path or name that cannot be used safely: false, `refusal` shown
 };
 
 struct OvpnPlan {
@@ -40,6 +40,8 @@ struct OvpnPlan {
   // Template step; skipped when `template_request` is empty.
   std::u16string template_request;
   std::u16string config_path;   // folder + "\Veltrona.ovpn"
+  // kRefused: what the user is told, naming the file that cannot be used.
+  std::u16string refusal;
 };
 
 // Reads `ovpn`, `keys` and `template` from the cached document and checks
@@ -68,6 +70,9 @@ bool IsConfigAddressText(std::u16string_view text);
 // `proxy` (an empty proxy removes the placeholder), and the route text
 // appended. nullopt when the address is empty or either text is refused by
 // IsConfigAddressText.
+// What the user is told when FillTemplate refuses the texts.
+std::u16string TemplateRefusal(std::u16string_view address, std::u16string_view proxy);
+
 std::optional<std::string> FillTemplate(std::string_view body, std::u16string_view address,
                                         std::u16string_view proxy);
 

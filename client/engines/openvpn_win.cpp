@@ -109,15 +109,13 @@ int OpenVPN::ConnectTunnel(std::u16string_view /*server*/, std::u16string_view v
       options_.endpoints ? ipc::RequestServiceStart(*options_.endpoints,
                                                     options_.data_folder.value_or(std::wstring()))
                          : ipc::RequestServiceStart();
-  if (request == ipc::StartRequest::kServiceUnavailable || request == ipc::StartRequest::kFolderUnavailable) {
-    // Nobody was asked, so nothing will ever listen: say so now rather than
-    // after the whole connection window.
+  if (request != ipc::StartRequest::kRequested) {
+    // Without the open event the service never starts OpenVPN, so nothing
+    // will ever listen: say so now rather than after the connection window.
     dialogue_.OnServiceUnavailable();
     Run();
     return 0;
   }
-  // A service that took the message but did not answer may still start
-  // OpenVPN late; the connection window covers that.
   ::Sleep(kServiceStartPauseMs);
   StartConnect();
   return 0;

@@ -322,6 +322,23 @@ TEST_F(ConfigOpenVpnFile, AddressThatWouldAddDirectivesIsRefused) {
   Cache(L"<config><ovpn><template file=\"/ovpn/template.ovpn\"/></ovpn></config>");
   StartHost(18097);
   EXPECT_FALSE(Write(L"vpn1\nscript-security 2", L""));
+  EXPECT_FALSE(Write(L"vpn1.example.net", L"10.0.0.1 8080\nup evil"));
+  EXPECT_FALSE(FileExists(ConfigPath()));
+  // Each refusal says what could not be used, instead of the generic error.
+  EXPECT_EQ(messages_.Texts(), (std::vector<std::wstring>{L"Can't use server address vpn1\nscript-security 2",
+                                                          L"Can't use proxy address 10.0.0.1 8080\nup evil"}));
+}
+
+TEST_F(ConfigOpenVpnFile, FileNamesThatCannotBeUsedAreNamedToTheUser) {
+  StartHost(18099);
+  Cache(L"<config><ovpn><keys file=\"/dl/keys.zip?v=2\"/></ovpn></config>");
+  EXPECT_FALSE(Write(L"vpn1.example.net", L""));
+  Cache(L"<config><ovpn><keys file=\"/dl/Veltrona.ovpn\"/></ovpn></config>");
+  EXPECT_FALSE(Write(L"vpn1.example.net", L""));
+  Cache(L"<config><ovpn><template file=\"/t/a b.ovpn\"/></ovpn></config>");
+  EXPECT_FALSE(Write(L"vpn1.example.net", L""));
+  EXPECT_EQ(messages_.Texts(), (std::vector<std::wstring>{L"Can't save file keys.zip?v=2", L"Can't save file Veltrona.ovpn",
+                                                          L"Can't download file /t/a b.ovpn"}));
   EXPECT_FALSE(FileExists(ConfigPath()));
 }
 

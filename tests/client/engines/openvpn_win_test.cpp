@@ -2,13 +2,17 @@
 // engines show everything through.
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "client/common/user_messages_win.h"
 #include "client/engines/openvpn_win.h"
 #include "client/engines/vpn_interface.h"
 #include "base/wide_text.h"
 #include "client/resources/resource.h"
+#include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/recorded_messages_win.h"
 
 #include <commctrl.h>
 
@@ -277,6 +281,49 @@ TEST_F(LoginFailedDialog, OkClosesItWithoutOpeningAnything) {
   ASSERT_TRUE(driver_.acted);
   EXPECT_EQ(result_, IDOK);
   EXPECT_TRUE(launched_.empty());
+}
+
+}  // namespace
+}  // namespace veltrona
+
+namespace veltrona {
+namespace {
+
+// A service that reads MSG_SET_PATH and then never says the paths are stored.
+TEST(EngineAndService, AServiceThatNeverAcknowledgesIsReportedBeforeConnectTunnelReturns) {
+  const std::wstring suffix = test_support::UniqueSuffix();
+  ipc::Endpoints endpoints{L"\\\\.\\pipe\\VeltronaTestSilent" + suffix, L"VeltronaTestSync" + suffix,
+                           L"VeltronaTestOpen" + suffix, L"VeltronaTestExit" + suffix, ipc::kSyncWaitTimeoutMs};
+  const UniqueEvent sync(::CreateEventW(nullptr, TRUE, FALSE, endpoints.sync_event.c_str()));
+  const UniqueEvent open(::CreateEventW(nullptr, TRUE, FALSE, endpoints.open_event.c_str()));
+  const UniquePipe pipe(::CreateNamedPipeW(endpoints.pipe.c_str(), PIPE_ACCESS_INBOUND,
+                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 4096, 0,
+                                           nullptr));
+  ASSERT_TRUE(sync && open && pipe);
+  DWORD message_bytes = 0;
+  std::thread silent_service([&] {
+    ::ConnectNamedPipe(pipe.Get(), nullptr);
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(pipe.Get(), buffer, sizeof buffer, &read, nullptr) || ::GetLastError() == ERROR_MORE_DATA) {
+      message_bytes += read;
+    }
+  });
+
+  test_support::RecordedMessages recorded;
+  engines::OpenVpnOptions options;
+  options.endpoints = endpoints;
+  options.data_folder = L"C:\\users\\test\\AppData\\Local\\Veltrona VPN";
+  engines::OpenVPN engine(options);
+  EXPECT_EQ(engine.ConnectTunnel(u"vpn.example", u"id", u"code"), 0);
+  silent_service.join();
+
+  // Told at once: no connection window is waited out on the window thread.
+  EXPECT_GT(message_bytes, 0u);
+  EXPECT_EQ(recorded.Texts(), std::vector<std::wstring>{
+                                  L"Service VeltronaVPN isn't started! Try to reinstall Veltrona VPN Free Trial"});
+  EXPECT_EQ(engine.GetState(), engines::ENGINE_DISCONNECTED);
+  EXPECT_EQ(::WaitForSingleObject(open.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 }  // namespace
