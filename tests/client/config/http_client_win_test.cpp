@@ -188,6 +188,25 @@ TEST_F(ConfigServerList, SortedBoxSelectsTheDefaultAndTheDocumentIsCached) {
   EXPECT_NE(Requests().find("GET /servers.win.xml?v=3.2 HTTP/1.1"), std::string::npos);
 }
 
+// A list the box shows is also kept for the next start: 30,000 servers make a
+// document of over 2 MB, twice that as the cached UTF-16 text.
+TEST_F(ConfigServerList, AThirtyThousandServerListIsListedAndCached) {
+  std::string hosts;
+  for (int i = 0; i < 30000; ++i) {
+    hosts += "<host hostname=\"vpn" + std::to_string(100000 + i) + ".veltrona-servers.example\" default=\"" +
+             (i == 29999 ? "True" : "False") + "\" pixelguard_enabled=\"False\"/>";
+  }
+  const std::string document = ServerDocument(hosts);
+  ASSERT_GT(document.size(), 2u * 1024 * 1024);
+  served_.Write(L"servers.win.xml", document);
+  Start(18079);
+  Load();
+  EXPECT_EQ(window_.Items().size(), 30000u);
+  EXPECT_EQ(servers_.size(), 30000u);
+  EXPECT_EQ(Cached(), std::wstring(document.begin(), document.end()));
+  EXPECT_TRUE(messages_.Texts().empty());
+}
+
 TEST_F(ConfigServerList, DefaultIsSelectedByItsExactName) {
   // Names that differ only in case are different servers; whichever of the
   // two the box sorts first, the default is the one selected.
