@@ -1,0 +1,400 @@
+// The real VeltronaVpn.exe, driven through its window as a user drives it,
+// against the real service, the OpenVPN stand-in and the configuration host
+// stand-in serving the demo content.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/unique_handle_win.h"
+#include "client/resources/resource.h"
+#include "tests/win_test_support/client_window_win.h"
+#include "tests/win_test_support/config_host_win.h"
+#include "tests/win_test_support/files_win.h"
+#include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/service_fixture_win.h"
+
+namespace veltrona {
+namespace {
+
+using test_support::Answer;
+using test_support::ClientWindow;
+using test_support::InstalledService;
+using test_support::WaitFor;
+using test_support::WaitForMessageBox;
+
+constexpr unsigned short kConfigPort = 18990;
+constexpr wchar_t kMachineKey[] = L"Software\\VeltronaVPN";
+constexpr wchar_t kUserKey[] = L"SOFTWARE\\VeltronaVPN";
+constexpr wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+void SetString(HKEY hive, const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+  UniqueRegKey opened;
+  ASSERT_EQ(::RegCreateKeyExW(hive, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.Put(), nullptr), ERROR_SUCCESS);
+  ::RegSetValueExW(opened.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void SetDword(HKEY hive, const wchar_t* key, const wchar_t* name, DWORD value) {
+  UniqueRegKey opened;
+  ASSERT_EQ(::RegCreateKeyExW(hive, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.Put(), nullptr), ERROR_SUCCESS);
+  ::RegSetValueExW(opened.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+void DeleteValue(HKEY hive, const wchar_t* key, const wchar_t* name) {
+  UniqueRegKey opened;
+  if (::RegOpenKeyExW(hive, key, 0, KEY_SET_VALUE, opened.Put()) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(opened.Get(), name);
+  }
+}
+
+std::wstring ReadString(HKEY hive, const wchar_t* key, const wchar_t* name) {
+  wchar_t text[512] = {};
+  DWORD size = sizeof text - sizeof(wchar_t);
+  if (::RegGetValueW(hive, key, name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return L"(missing)";
+  return text;
+}
+
+DWORD ReadDword(HKEY hive, const wchar_t* key, const wchar_t* name) {
+  DWORD value = 0xDEAD;
+  DWORD size = sizeof value;
+  if (::RegGetValueW(hive, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) return 0xDEAD;
+  return value;
+}
+
+bool KeyExists(HKEY hive, const wchar_t* key) {
+  UniqueRegKey opened;
+  const bool exists = ::RegOpenKeyExW(hive, key, 0, KEY_QUERY_VALUE, opened.Put()) == ERROR_SUCCESS;
+  if (!exists) (void)opened.Release();
+  return exists;
+}
+
+std::string UnixPath(const std::wstring& dos_path) {
+  std::string path;
+  for (wchar_t c : dos_path.substr(2)) path.push_back(c == L'\\' ? '/' : static_cast<char>(c));
+  return path;
+}
+
+class Client {
+ public:
+  explicit Client(const std::wstring& arguments = L"") {
+    std::wstring line = L"\"" + test_support::BinFolder() + L"VeltronaVpn.exe\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+      process_.Reset(info.hProcess);
+      UniqueProcess thread(info.hThread);
+    }
+  }
+  ~Client() {
+    if (process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process_.Get(), 1);
+      ::WaitForSingleObject(process_.Get(), 10000);
+    }
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool Ended(DWORD timeout_ms = 20000) const {
+    return process_ && ::WaitForSingleObject(process_.Get(), timeout_ms) == WAIT_OBJECT_0;
+  }
+  DWORD ExitCode() const {
+    DWORD code = 0xFFFFFFFF;
+    ::GetExitCodeProcess(process_.Get(), &code);
+    return code;
+  }
+  void Kill() const {
+    ::TerminateProcess(process_.Get(), 1);
+    ::WaitForSingleObject(process_.Get(), 10000);
+  }
+
+ private:
+  UniqueProcess process_;
+};
+
+class ClientWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    service_ = new InstalledService();
+    const std::wstring demo = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
+    host_ = new test_support::ConfigHost(kConfigPort, demo);
+  }
+  static void TearDownTestSuite() {
+    delete host_;
+    host_ = nullptr;
+    delete service_;
+    service_ = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(service_->running()) << InstalledService::LogText();
+    ASSERT_TRUE(host_->Listening());
+    test_support::TerminateProcesses(L"VeltronaVpn.exe");
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
+    SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort));
+    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup");
+  }
+  void TearDown() override {
+    test_support::TerminateProcesses(L"VeltronaVpn.exe");
+    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host");
+    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup");
+  }
+
+  static void FillIn(const ClientWindow& window) {
+    window.SetText(IDC_VPN_ID, L"demo-id");
+    window.SetText(IDC_ACTIVATION_CODE, L"demo-code");
+    ASSERT_TRUE(window.SelectServer(L"vpn-demo2.example"));
+  }
+  // Presses Connect and waits until the window shows the tunnel up.
+  static void ConnectThrough(const ClientWindow& window) {
+    window.Click(IDC_CONNECT);
+    ASSERT_TRUE(window.WaitForText(IDC_STATUS, L"connected")) << "status: " << Narrow(window.Text(IDC_STATUS));
+  }
+  static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+  static std::string Artefact(const std::string& name) {
+    const std::wstring folder = test_support::BinFolder() + L"..\\screenshots";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return UnixPath(folder + L"\\") + name;
+  }
+
+  static InstalledService* service_;
+  static test_support::ConfigHost* host_;
+};
+
+InstalledService* ClientWindowTest::service_ = nullptr;
+test_support::ConfigHost* ClientWindowTest::host_ = nullptr;
+
+TEST_F(ClientWindowTest, EmptyFieldsAreNamedInOrderAndNothingConnects) {
+  Client client;
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(window->IsVisible());
+  EXPECT_EQ(window->Servers(), (std::vector<std::wstring>{L"vpn-demo.example", L"vpn-demo2.example"}));
+  EXPECT_EQ(window->Text(IDC_STATUS), L"disconnected");
+  // A fresh profile: all three boxes unticked.
+  for (const int id : {IDC_PIXELGUARD, IDC_PRESERVE_IP, IDC_CLEAR_HISTORY}) EXPECT_FALSE(window->IsChecked(id)) << id;
+
+  ::SendMessageW(::GetDlgItem(window->handle(), IDC_SERVER), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  for (const auto& [field, warning] : {std::pair{IDC_VPN_ID, L"Please input VPN ID."},
+                                       std::pair{IDC_ACTIVATION_CODE, L"Please input Activation Code."},
+                                       std::pair{0, L"Please select server."}}) {
+    window->Click(IDC_CONNECT);
+    const auto box = WaitForMessageBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text, warning);
+    EXPECT_EQ(box->caption, L"Veltrona VPN Free Trial");
+    EXPECT_EQ(box->owner, window->handle());
+    Answer(*box);
+    if (field != 0) window->SetText(field, L"x");
+  }
+  EXPECT_EQ(window->Text(IDC_STATUS), L"disconnected");
+  EXPECT_EQ(test_support::CountProcesses(L"openvpn.exe"), 0u);
+  EXPECT_TRUE(window->Screenshot(Artefact("main-window-disconnected.png")));
+}
+
+TEST_F(ClientWindowTest, ConnectHidesToTheTrayDisconnectAndExitTakeItDownAndTheNextStartFillsTheFields) {
+  {
+    Client client;
+    const auto window = ClientWindow::Find();
+    ASSERT_TRUE(window);
+    FillIn(*window);
+    ConnectThrough(*window);
+    EXPECT_TRUE(WaitFor([&] { return !window->IsVisible(); }, 10000));
+    EXPECT_EQ(window->Text(IDC_CONNECT), L"Disconnect");
+    EXPECT_FALSE(window->IsEnabled(IDC_VPN_ID));
+    EXPECT_FALSE(window->IsEnabled(IDC_SERVER));
+    EXPECT_FALSE(window->IsEnabled(IDC_PIXELGUARD));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\VeltronaVPN\\CredCache"));
+    // The statistics timer asks OpenVPN every second.
+    EXPECT_TRUE(WaitFor([&] { return window->Text(IDC_BYTES_RECEIVED) != L"0 bytes"; }, 10000))
+        << Narrow(window->Text(IDC_BYTES_RECEIVED));
+
+    // Back from the tray with a double click; its menu offers Disconnect.
+    window->TrayMessage(WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
+    EXPECT_TRUE(window->Screenshot(Artefact("main-window-connected.png")));
+    const auto menu = window->TrayMenu();
+    ASSERT_EQ(menu.size(), 2u);
+    EXPECT_EQ(menu[0], (std::pair<std::wstring, bool>{L"Disconnect", true}));
+    EXPECT_EQ(menu[1].first, L"E&xit");
+
+    window->Click(IDC_CONNECT);
+    ASSERT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected"));
+    EXPECT_EQ(window->Text(IDC_CONNECT), L"Connect");
+    EXPECT_TRUE(window->IsEnabled(IDC_CONNECT));
+    EXPECT_TRUE(window->IsEnabled(IDC_PIXELGUARD));
+    EXPECT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated"));
+    EXPECT_EQ(window->TrayMenu()[0], (std::pair<std::wstring, bool>{L"Connect", true}));
+
+    // Escape only hides; "E&xit" ends the program.
+    ::PostMessageW(window->handle(), WM_KEYDOWN, VK_ESCAPE, 0);
+    window->TrayCommand(IDM_EXIT);
+    EXPECT_TRUE(client.Ended());
+    EXPECT_EQ(client.ExitCode(), 0u);
+  }
+  Client again;
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(WaitFor([&] { return window->Text(IDC_VPN_ID) == L"demo-id"; }, 10000));
+  EXPECT_EQ(window->Text(IDC_ACTIVATION_CODE), L"demo-code");
+  EXPECT_EQ(window->Text(IDC_SERVER), L"vpn-demo2.example");
+}
+
+TEST_F(ClientWindowTest, ExitWhileConnectedDisconnectsAndEnds) {
+  Client client;
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  FillIn(*window);
+  ConnectThrough(*window);
+  const size_t ended_before = test_support::CountOccurrences(InstalledService::LogText(), "OpenVPN process terminated");
+  window->TrayCommand(IDM_EXIT);
+  EXPECT_TRUE(client.Ended());
+  EXPECT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated", 20000, ended_before + 1));
+  EXPECT_TRUE(WaitFor([] { return test_support::CountProcesses(L"openvpn.exe") == 0; }, 20000));
+}
+
+TEST_F(ClientWindowTest, ASecondClientWarnsWithoutOwnerAndEnds) {
+  Client first;
+  ASSERT_TRUE(ClientWindow::Find());
+  Client second;
+  const auto box = WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text,
+            L"The VeltronaVPN connection tool is already running. Use the systray icon to restore or quit the "
+            L"application.");
+  EXPECT_EQ(box->caption, L"Veltrona VPN Free Trial");
+  EXPECT_EQ(box->owner, nullptr);
+  Answer(*box);
+  EXPECT_TRUE(second.Ended());
+  EXPECT_EQ(second.ExitCode(), 0u);
+  EXPECT_FALSE(first.Ended(0));
+}
+
+TEST_F(ClientWindowTest, SystemStartupStaysInTheTrayUnlessTheInstallationSaysOtherwise) {
+  {
+    Client client(L"/systemstartup");
+    const auto window = ClientWindow::Find();
+    ASSERT_TRUE(window);
+    ::Sleep(1500);
+    EXPECT_FALSE(window->IsVisible());
+  }
+  test_support::TerminateProcesses(L"VeltronaVpn.exe");
+  SetDword(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup", 0);
+  {
+    Client client(L"/systemstartup");
+    const auto window = ClientWindow::Find();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
+  }
+  test_support::TerminateProcesses(L"VeltronaVpn.exe");
+  SetDword(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup", 1);
+  {
+    // Anything else on the line is a start by hand.
+    Client client(L"/systemstartup pptp");
+    const auto window = ClientWindow::Find();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
+  }
+}
+
+TEST_F(ClientWindowTest, PreserveIpLocksTheServerAndPixelguardOnlyWhileDisconnected) {
+  Client client;
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  window->Click(IDC_PRESERVE_IP);
+  EXPECT_TRUE(WaitFor([&] { return !window->IsEnabled(IDC_SERVER) && !window->IsEnabled(IDC_PIXELGUARD); }, 5000));
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kUserKey, L"PreserveIP"), 1u);
+  window->Click(IDC_PRESERVE_IP);
+  EXPECT_TRUE(WaitFor([&] { return window->IsEnabled(IDC_SERVER) && window->IsEnabled(IDC_PIXELGUARD); }, 5000));
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kUserKey, L"PreserveIP"), 0u);
+
+  FillIn(*window);
+  ConnectThrough(*window);
+  // While connected a click changes the mark only.
+  window->Click(IDC_PRESERVE_IP);
+  EXPECT_TRUE(WaitFor([&] { return window->IsChecked(IDC_PRESERVE_IP); }, 5000));
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kUserKey, L"PreserveIP"), 0u);
+}
+
+// The user's own proxy is off while connected and back afterwards, also when
+// the client is killed while connected and started again.
+TEST_F(ClientWindowTest, TheUsersProxyComesBackAfterDisconnectAndAfterAKill) {
+  // WinINet under Wine sends loopback requests through the user's proxy.
+  SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride", L"<local>;127.0.0.1");
+  SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer", L"proxy.example:8080");
+  SetDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", 1);
+  {
+    Client client;
+    const auto window = ClientWindow::Find();
+    ASSERT_TRUE(window);
+    FillIn(*window);
+    ConnectThrough(*window);
+    EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable"), 0u);
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer"), L"");
+    window->TrayMessage(WM_LBUTTONDBLCLK);
+    window->Click(IDC_CONNECT);
+    ASSERT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected"));
+    EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable"), 1u);
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer"), L"proxy.example:8080");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\SavedProxy"));
+
+    window->TrayMessage(WM_LBUTTONDBLCLK);
+    ConnectThrough(*window);
+    EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable"), 0u);
+    client.Kill();
+  }
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable"), 0u);
+  {
+    Client client;
+    ASSERT_TRUE(ClientWindow::Find());
+    EXPECT_TRUE(WaitFor([] { return ReadDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable") == 1; }, 10000));
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer"), L"proxy.example:8080");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\SavedProxy"));
+  }
+  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable");
+  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer");
+  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride");
+}
+
+TEST_F(ClientWindowTest, OfflineTheCachedListIsShownAndConnectEndsInTheConnectionErrorWithConnectEnabled) {
+  // A list cached by an earlier run, a host that cannot be reached, and no
+  // earlier configuration on disk to go on with.
+  const std::string cached =
+      test_support::ReadWholeFile(test_support::BinFolder() + L"..\\..\\..\\data\\config-host\\servers.win.xml");
+  ASSERT_FALSE(cached.empty());
+  SetString(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\ConfigCache", L"", std::wstring(cached.begin(), cached.end()));
+  SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:1");
+  ::DeleteFileW((InstalledService::DataFolder() + L"\\Veltrona.ovpn").c_str());
+
+  Client client;
+  const auto update = WaitForMessageBox();
+  ASSERT_TRUE(update);
+  EXPECT_EQ(update->text, L"Unable to check if newer version is available.\nPlease contact support");
+  EXPECT_EQ(update->owner, nullptr);
+  Answer(*update);
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  const auto list = WaitForMessageBox();
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->text, L"A connection error occurred. Try again later.");
+  EXPECT_EQ(list->owner, window->handle());
+  Answer(*list);
+  EXPECT_TRUE(WaitFor([&] { return window->Servers().size() == 2; }, 10000));
+
+  FillIn(*window);
+  window->Click(IDC_CONNECT);
+  const auto box = WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, L"A connection error occurred. Try again later.");
+  EXPECT_EQ(box->owner, window->handle());
+  Answer(*box);
+  EXPECT_EQ(window->Text(IDC_STATUS), L"disconnected");
+  EXPECT_TRUE(window->IsEnabled(IDC_CONNECT));
+  EXPECT_TRUE(window->IsEnabled(IDC_PIXELGUARD));
+}
+
+}  // namespace
+}  // namespace veltrona
