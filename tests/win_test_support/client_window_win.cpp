@@ -127,32 +127,6 @@ void ClientWindow::TrayMessage(UINT mouse_message) const {
   ::PostMessageW(window_, WM_USER + 1, 1, mouse_message);
 }
 
-std::vector<std::pair<std::wstring, bool>> ClientWindow::TrayMenu() const {
-  std::vector<std::pair<std::wstring, bool>> items;
-  TrayMessage(WM_RBUTTONUP);
-  HWND menu_window = nullptr;
-  WaitFor(
-      [&] {
-        menu_window = ::FindWindowW(L"#32768", nullptr);
-        return menu_window != nullptr && ::IsWindowVisible(menu_window);
-      },
-      10000);
-  if (menu_window == nullptr) return items;
-  const auto menu = reinterpret_cast<HMENU>(::SendMessageW(menu_window, MN_GETHMENU, 0, 0));
-  const int count = menu != nullptr ? ::GetMenuItemCount(menu) : 0;
-  for (int i = 0; i < count; ++i) {
-    wchar_t text[128] = {};
-    ::GetMenuStringW(menu, static_cast<UINT>(i), text, static_cast<int>(std::size(text)), MF_BYPOSITION);
-    const UINT state = ::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
-    items.emplace_back(text, (state & (MF_DISABLED | MF_GRAYED)) == 0);
-  }
-  // Closes the menu as a click elsewhere would.
-  ::PostMessageW(menu_window, WM_KEYDOWN, VK_ESCAPE, 0);
-  ::PostMessageW(window_, WM_CANCELMODE, 0, 0);
-  WaitFor([&] { return !::IsWindowVisible(menu_window); }, 5000);
-  return items;
-}
-
 void ClientWindow::TrayCommand(int id) const { ::PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
 bool ClientWindow::Screenshot(const std::string& unix_png_path) const {

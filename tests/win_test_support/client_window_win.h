@@ -49,9 +49,6 @@ class ClientWindow {
   bool WaitForText(int id, const std::wstring& text, DWORD timeout_ms = kClientWaitMs) const;
   // What the tray icon's owner receives from the shell.
   void TrayMessage(UINT mouse_message) const;
-  // Opens the tray menu with a right click and returns its items' texts with
-  // whether each is enabled; the menu is closed again.
-  std::vector<std::pair<std::wstring, bool>> TrayMenu() const;
   // Chooses a tray menu item as the menu would.
   void TrayCommand(int id) const;
   // Saves a PNG of the window's area of the screen at a Unix path.
