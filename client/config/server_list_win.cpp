@@ -104,4 +104,14 @@ bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check) noexcept
   }
 }
 
+bool SelectServerExactly(HWND box, std::wstring_view name) noexcept {
+  try {
+    const LRESULT index = FindExactItem(box, std::wstring(name));
+    if (index == CB_ERR) return false;
+    return ::SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0) != CB_ERR;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 }  // namespace veltrona::config

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string_view>
+
 #include "client/config/deployment.h"
 #include "client/config/server_list.h"
 #include "client/config/version_check.h"
@@ -22,5 +24,9 @@ void LoadServerList(HWND window, const HostAddress& config_host, ServerMap& serv
 // announced version and address. A failed download shows its message,
 // owned by no window: the check runs before the main window exists.
 [[nodiscard]] bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check) noexcept;
+
+// Selects the entry of the server box whose text is exactly `name`, case
+// included; false, and the selection as it was, when there is none.
+[[nodiscard]] bool SelectServerExactly(HWND box, std::wstring_view name) noexcept;
 
 }  // namespace veltrona::config

@@ -134,6 +134,18 @@ bool ReadBinarySetting(SettingId id, std::vector<BYTE>& value) noexcept {
   }
 }
 
+bool SettingValueExists(SettingId id) noexcept {
+  try {
+    const SettingDefinition& setting = Setting(id);
+    const UniqueRegKey key = OpenForQuery(setting);
+    if (!key) return false;
+    return ::RegQueryValueExW(key.Get(), ValueName(setting).c_str(), nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 bool WriteDwordSetting(SettingId id, DWORD value) noexcept {
   const SettingDefinition& setting = Setting(id);
   if (setting.type != ValueType::kDword) return false;

@@ -34,6 +34,10 @@ inline constexpr DWORD kMaxSettingBytes = (16u << 20) + sizeof(wchar_t);
 // A REG_BINARY into `value`; false and untouched otherwise.
 [[nodiscard]] bool ReadBinarySetting(SettingId id, std::vector<BYTE>& value) noexcept;
 
+// True when the setting's value is there at all, whatever its type or size,
+// so a reader that refused it can tell a foreign value from a missing one.
+[[nodiscard]] bool SettingValueExists(SettingId id) noexcept;
+
 // Writers refuse a setting of another type and one the client never writes
 // (the installer's values, the older credentials layout). The key is created
 // only for the client's own read-write settings; the others must exist.
