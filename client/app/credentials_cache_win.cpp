@@ -59,7 +59,8 @@ void MigrateOldLayout(std::wstring& vpn_id, std::wstring& activation_code, std::
   vpn_id = ReadOldText(SettingId::kCredCacheLogin);
   activation_code = ReadOldText(SettingId::kCredCachePassword);
   server = ReadOldText(SettingId::kCredCacheServer);
-  SaveCredentials(vpn_id, activation_code, server);
+  // The old texts go only once the new value holds them.
+  if (!StoreCredentials(vpn_id, activation_code, server)) return;
   (void)config::DeleteSettingKey(SettingId::kCredCacheLogin);
   (void)config::DeleteSettingKey(SettingId::kCredCachePassword);
   (void)config::DeleteSettingKey(SettingId::kCredCacheServer);
@@ -85,11 +86,15 @@ void LoadOrThrow(std::wstring& vpn_id, std::wstring& activation_code, std::wstri
 }  // namespace
 
 void SaveCredentials(std::wstring_view vpn_id, std::wstring_view activation_code, std::wstring_view server) noexcept {
+  (void)StoreCredentials(vpn_id, activation_code, server);
+}
+
+bool StoreCredentials(std::wstring_view vpn_id, std::wstring_view activation_code, std::wstring_view server) noexcept {
   try {
     const std::u16string text = CredentialsText(
         Credentials{ToU16(UpToNul(vpn_id)), ToU16(UpToNul(activation_code)), ToU16(UpToNul(server))});
     // More than the store takes anyway; below it every size fits a DWORD.
-    if (text.size() >= config::kMaxSettingBytes / 2) return;
+    if (text.size() >= config::kMaxSettingBytes / 2) return false;
     // Protected with its terminator, which every reader of the cache expects.
     std::vector<BYTE> plain((text.size() + 1) * 2, 0);
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -98,11 +103,12 @@ void SaveCredentials(std::wstring_view vpn_id, std::wstring_view activation_code
     }
     DATA_BLOB in{static_cast<DWORD>(plain.size()), plain.data()};
     DATA_BLOB out{};
-    if (!::CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out)) return;
+    if (!::CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out)) return false;
     const UniqueLocalMemory owned(out.pbData);
-    (void)config::WriteBinarySetting(SettingId::kCredCache, std::span<const BYTE>(out.pbData, out.cbData));
+    return config::WriteBinarySetting(SettingId::kCredCache, std::span<const BYTE>(out.pbData, out.cbData));
   } catch (const std::bad_alloc&) {
     // Out of memory: the earlier value stays.
+    return false;
   }
 }
 
