@@ -9,8 +9,12 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory("${VELTRONA_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/_deps/googletest" EXCLUDE_FROM_ALL SYSTEM)
 
 if(WIN32)
-  # zlib1.dll is not part of Windows: the programs carry zlib inside.
-  set(ZLIB_USE_STATIC_LIBS ON)
+  # zlib1.dll is not part of Windows: the programs carry zlib inside. The
+  # static archive is named outright, so a cache that once found the import
+  # library is corrected too.
+  find_library(VELTRONA_ZLIB_STATIC NAMES libz.a REQUIRED)
+  set(ZLIB_LIBRARY_RELEASE "${VELTRONA_ZLIB_STATIC}" CACHE FILEPATH "zlib, linked statically" FORCE)
+  set(ZLIB_LIBRARY "${VELTRONA_ZLIB_STATIC}" CACHE FILEPATH "zlib, linked statically" FORCE)
 endif()
 find_package(ZLIB REQUIRED)
 

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The main job on an embedded default, in the build's private Wine prefix:
-# serve the configuration host's content from data/config-host, install the
-# service with its own command line, and let a stand-in for the tray client
-# (tests/peers/demo_client) load the server list, write the OpenVPN
-# configuration and keys, connect through the OpenVPN engine (the service
-# starts the OpenVPN stand-in from tests/peers, installed as openvpn.exe) and
-# disconnect; then remove the service, showing the service's log and
-# OpenVPN's output on the way.
+# The product end to end, in the build's private Wine prefix: serve the
+# configuration host's content from data/config-host, install the service
+# with its own command line, start VeltronaVpn.exe on a virtual screen, and
+# let tests/peers/demo_user play the user: fill in the window, press Connect
+# (the service starts the OpenVPN stand-in from tests/peers, installed as
+# openvpn.exe), read the status and byte counts, save a screenshot,
+# disconnect and exit through the tray menu; then show the service's log and
+# remove the service.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -17,7 +17,7 @@ cd "$root"
 wine_prefix_ready
 trap 'wine_server_stop; xvfb_stop' EXIT
 wine_server_start
-# The client's hidden window needs a screen.
+# The client's window needs a screen.
 xvfb_start
 
 bin="$root/build/windows/bin"
@@ -46,6 +46,7 @@ done
 run reg add 'HKLM\Software\VeltronaVPN' /v 'Config Host' /t REG_SZ /d "127.0.0.1:$config_port" /f >/dev/null
 
 run "$bin/VeltronaVPNsrv.exe" -remove >/dev/null || true
+status=0
 
 echo "== VeltronaVPNsrv.exe -install"
 run "$bin/VeltronaVPNsrv.exe" -install
@@ -53,8 +54,14 @@ echo
 echo "== service state"
 run "$bin/peers/client_probe.exe" status || true
 echo
-echo "== the client: server list, configuration, connect, disconnect"
-run "$bin/peers/demo_client.exe" demo-id demo-code || true
+echo "== VeltronaVpn.exe, driven through its window"
+# The user's own settings start fresh.
+run reg delete 'HKCU\SOFTWARE\VeltronaVPN' /f >/dev/null 2>&1 || true
+"$WINE64" "$bin/VeltronaVpn.exe" >/dev/null 2>&1 &
+client_pid=$!
+shot="$root/build/demo-connected.png"
+run "$bin/peers/demo_user.exe" demo-id demo-code vpn-demo.example "$shot" || status=1
+wait "$client_pid" 2>/dev/null || true
 echo
 echo "== the client's data folder"
 ls "$data_dir"
@@ -74,3 +81,4 @@ echo
 echo "== service.log after removal"
 tr -d '\r' < "$service_dir/service.log"
 run reg delete 'HKLM\Software\VeltronaVPN' /v 'Config Host' /f >/dev/null || true
+exit "$status"
