@@ -191,8 +191,12 @@ void Supervise(Worker& w, RunningOpenVpn& openvpn, UniqueEvent& exit_event) {
       w.log.Write("OpenVPN process terminated");
       break;
     }
-    if (result == WAIT_OBJECT_0 + 1 || result == WAIT_OBJECT_0 + 2) {
-      w.log.Write(result == WAIT_OBJECT_0 + 1 ? "Tool terminated" : "System requesting service shutdown");
+    // A client that ends never releases its mutex, so its end usually comes
+    // as an abandoned mutex, which this thread now owns once, like a plain
+    // acquisition: both are released once below.
+    const bool client_gone = result == WAIT_OBJECT_0 + 1 || result == WAIT_ABANDONED_0 + 1;
+    if (client_gone || result == WAIT_OBJECT_0 + 2) {
+      w.log.Write(client_gone ? "Tool terminated" : "System requesting service shutdown");
       ipc::SignalOpenVpnExit();
       // Not waited for here; the next start, or the service's stop, makes
       // sure it is gone.
@@ -205,8 +209,6 @@ void Supervise(Worker& w, RunningOpenVpn& openvpn, UniqueEvent& exit_event) {
       Relisten(w);
       continue;
     }
-    // An abandoned client mutex is now owned by this thread; the next wait
-    // takes it as the client's end.
     if (result == WAIT_FAILED) BackOffAfterFailedWait(w);
   }
   if (client_mutex) ::ReleaseMutex(client_mutex.Get());

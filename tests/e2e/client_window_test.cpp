@@ -77,6 +77,21 @@ std::string UnixPath(const std::wstring& dos_path) {
   return path;
 }
 
+// True once no client owns the single-instance mutex (an ended client's is
+// abandoned, which counts as free).
+bool SingleInstanceFree() {
+  return WaitFor(
+      [] {
+        const UniqueMutex mutex(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"Global\\VeltronaIsOpened"));
+        if (!mutex) return true;
+        const DWORD result = ::WaitForSingleObject(mutex.Get(), 0);
+        if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return false;
+        ::ReleaseMutex(mutex.Get());
+        return true;
+      },
+      20000);
+}
+
 class Client {
  public:
   explicit Client(const std::wstring& arguments = L"") {
@@ -133,6 +148,7 @@ class ClientWindowTest : public ::testing::Test {
     ASSERT_TRUE(service_->running()) << InstalledService::LogText();
     ASSERT_TRUE(host_->Listening());
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
+    ASSERT_TRUE(SingleInstanceFree()) << "an earlier client still holds its mutex";
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
     SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort));
     DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup");
@@ -172,7 +188,8 @@ TEST_F(ClientWindowTest, EmptyFieldsAreNamedInOrderAndNothingConnects) {
   Client client;
   const auto window = ClientWindow::Find();
   ASSERT_TRUE(window);
-  EXPECT_TRUE(window->IsVisible());
+  // Found while it initialises; shown right after.
+  EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
   EXPECT_EQ(window->Servers(), (std::vector<std::wstring>{L"vpn-demo.example", L"vpn-demo2.example"}));
   EXPECT_EQ(window->Text(IDC_STATUS), L"disconnected");
   // A fresh profile: all three boxes unticked.
@@ -341,6 +358,7 @@ TEST_F(ClientWindowTest, TheUsersProxyComesBackAfterDisconnectAndAfterAKill) {
     EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable"), 0u);
     client.Kill();
   }
+  ASSERT_TRUE(SingleInstanceFree()) << "the killed client still holds its mutex";
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable"), 0u);
   {
     Client client;
