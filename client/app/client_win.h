@@ -20,8 +20,6 @@ struct Client {
   ConnectionController* controller = nullptr;
   UINT ras_dial_message = 0;
   std::unique_ptr<TrayIcon> tray;
-  // How the tray reaches the shell; tests replace it.
-  NotifyIconFunction notify_icon;
   // Clears the default browser's traces after a user's disconnect; returns
   // false while a browser file is in use. Unset until the cleaner exists.
   std::function<bool()> clean_history;

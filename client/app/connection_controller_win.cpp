@@ -2,31 +2,18 @@
 
 #include "base/known_folders_win.h"
 #include "base/wide_text.h"
-#include "client/app/system_proxy_win.h"
 #include "client/config/http_client_win.h"
 #include "client/config/key_archive_win.h"
+#include "client/engines/openvpn_win.h"
 
 namespace veltrona::app {
-namespace {
 
-config::HostAddress DeploymentConfigHost() {
-  // The deployment's values, overrides included.
-  return config::ReadDeploymentValues().config_host;
-}
-
-}  // namespace
-
-ConnectionController::ConnectionController(bool use_pptp, ControllerOptions options)
-    : proxy_store_(options.proxy_store ? std::move(options.proxy_store)
-                                       : std::make_unique<RegistrySystemProxyStore>()),
-      proxy_(*proxy_store_),
-      config_host_(options.config_host ? *options.config_host : DeploymentConfigHost()),
-      data_folder_(options.data_folder ? *options.data_folder : ClientDataFolder().value_or(std::wstring())) {
-  engines::OpenVpnOptions engine_options = std::move(options.engine);
-  if (!engine_options.data_folder && options.data_folder) engine_options.data_folder = options.data_folder;
-  std::function<void(engines::EngineState)> chained = std::move(engine_options.on_state_changed);
-  engine_options.on_state_changed = [this, chained](engines::EngineState state) {
-    if (chained) chained(state);
+ConnectionController::ConnectionController(bool use_pptp)
+    : proxy_(proxy_store_),
+      config_host_(config::ReadDeploymentValues().config_host),
+      data_folder_(ClientDataFolder().value_or(std::wstring())) {
+  engines::OpenVpnOptions engine_options;
+  engine_options.on_state_changed = [this](engines::EngineState state) {
     if (state_listener_) state_listener_(state);
   };
   engine_ = engines::CreateEngine(use_pptp, std::move(engine_options));

@@ -11,25 +11,16 @@
 #include <string_view>
 
 #include "client/app/proxy_switch.h"
+#include "client/app/system_proxy_win.h"
 #include "client/config/deployment.h"
 #include "client/config/server_list.h"
-#include "client/engines/openvpn_win.h"
 #include "client/engines/vpn_interface.h"
 
 namespace veltrona::app {
 
-struct ControllerOptions {
-  // Where the engine comes from and how it reaches the service; tests use
-  // their own names.
-  engines::OpenVpnOptions engine;
-  std::unique_ptr<SystemProxyStore> proxy_store;  // the registry when unset
-  std::optional<config::HostAddress> config_host;  // the deployment's when unset
-  std::optional<std::wstring> data_folder;         // the user's when unset
-};
-
 class ConnectionController {
  public:
-  explicit ConnectionController(bool use_pptp, ControllerOptions options = {});
+  explicit ConnectionController(bool use_pptp);
   ~ConnectionController();
   ConnectionController(const ConnectionController&) = delete;
   ConnectionController& operator=(const ConnectionController&) = delete;
@@ -62,7 +53,7 @@ class ConnectionController {
   void SetStateListener(std::function<void(engines::EngineState)> listener) { state_listener_ = std::move(listener); }
 
  private:
-  std::unique_ptr<SystemProxyStore> proxy_store_;
+  RegistrySystemProxyStore proxy_store_;
   ProxySwitch proxy_;
   config::ServerMap servers_;
   std::wstring selected_server_;

@@ -69,10 +69,6 @@ TrayMenuItem TrayConnectItem(engines::EngineState state) {
 
 bool IsSystemStartupCommandLine(std::string_view ansi_command_line) { return ansi_command_line == "/systemstartup"; }
 
-}  // namespace veltrona::app
-
-namespace veltrona::app {
-
 std::u16string PixelguardPageAddress(std::u16string_view web_site) {
   constexpr std::u16string_view kPlain = u"http://";
   std::u16string address;

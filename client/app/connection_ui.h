@@ -66,10 +66,6 @@ TrayMenuItem TrayConnectItem(engines::EngineState state);
 // exactly "/systemstartup", compared with case.
 bool IsSystemStartupCommandLine(std::string_view ansi_command_line);
 
-}  // namespace veltrona::app
-
-namespace veltrona::app {
-
 // The product site's Pixelguard page, always over TLS.
 std::u16string PixelguardPageAddress(std::u16string_view web_site);
 

@@ -60,7 +60,7 @@ void MigrateOldLayout(std::wstring& vpn_id, std::wstring& activation_code, std::
   activation_code = ReadOldText(SettingId::kCredCachePassword);
   server = ReadOldText(SettingId::kCredCacheServer);
   // The old texts go only once the new value holds them.
-  if (!StoreCredentials(vpn_id, activation_code, server)) return;
+  if (!SaveCredentials(vpn_id, activation_code, server)) return;
   (void)config::DeleteSettingKey(SettingId::kCredCacheLogin);
   (void)config::DeleteSettingKey(SettingId::kCredCachePassword);
   (void)config::DeleteSettingKey(SettingId::kCredCacheServer);
@@ -85,11 +85,7 @@ void LoadOrThrow(std::wstring& vpn_id, std::wstring& activation_code, std::wstri
 
 }  // namespace
 
-void SaveCredentials(std::wstring_view vpn_id, std::wstring_view activation_code, std::wstring_view server) noexcept {
-  (void)StoreCredentials(vpn_id, activation_code, server);
-}
-
-bool StoreCredentials(std::wstring_view vpn_id, std::wstring_view activation_code, std::wstring_view server) noexcept {
+bool SaveCredentials(std::wstring_view vpn_id, std::wstring_view activation_code, std::wstring_view server) noexcept {
   try {
     const std::u16string text = CredentialsText(
         Credentials{ToU16(UpToNul(vpn_id)), ToU16(UpToNul(activation_code)), ToU16(UpToNul(server))});

@@ -12,12 +12,10 @@
 
 namespace veltrona::app {
 
-// Protects the three texts and replaces the cached value; when protection
-// fails the earlier value stays.
-void SaveCredentials(std::wstring_view vpn_id, std::wstring_view activation_code, std::wstring_view server) noexcept;
-// The same, telling whether the new value was written.
-[[nodiscard]] bool StoreCredentials(std::wstring_view vpn_id, std::wstring_view activation_code,
-                                    std::wstring_view server) noexcept;
+// Protects the three texts and replaces the cached value; false (and the
+// earlier value kept) when protection or the write fails.
+[[nodiscard]] bool SaveCredentials(std::wstring_view vpn_id, std::wstring_view activation_code,
+                                   std::wstring_view server) noexcept;
 
 // The cached texts, each at most 65,535 characters; empty when
 // nothing can be loaded. Without a cached value, the older unprotected layout

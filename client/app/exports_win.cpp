@@ -3,18 +3,16 @@
 
 #include <string>
 
+#include "base/wide_text.h"
 #include "client/common/user_messages_win.h"
+#include "client/xml/xml_encoding.h"
 
 namespace {
 
 std::wstring FromAnsi(const char* text) {
-  if (text == nullptr || *text == '\0') return {};
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (size <= 0) return {};
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  const int written = ::MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), size);
-  wide.resize(written > 0 ? static_cast<size_t>(written) - 1 : 0);
-  return wide;
+  std::u16string wide;
+  if (text == nullptr || !XmlDecodeWindows(XML_CP_ANSI, text, wide)) return {};
+  return veltrona::ToWide(wide);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ MainWindowData* DataOf(HWND window) {
 }
 
 ConnectionController& Controller() { return *TheClient().controller; }
-engines::EngineState EngineState() { return Controller().engine().GetState(); }
+engines::EngineState CurrentState() { return Controller().engine().GetState(); }
 
 std::wstring FieldText(HWND window, int id) {
   wchar_t text[kFieldChars] = {};
@@ -55,13 +55,6 @@ void Enable(HWND window, int id, bool enabled) { ::EnableWindow(::GetDlgItem(win
 
 void StoreCheckBox(HWND window, int id, SettingId setting) {
   (void)config::WriteDwordSetting(setting, config::CheckBoxSettingValue(IsChecked(window, id)));
-}
-
-// A missing value counts as 0.
-DWORD ReadCheckBoxSetting(SettingId setting) {
-  DWORD value = 0;
-  if (!config::ReadDwordSetting(setting, value)) value = 0;
-  return value;
 }
 
 std::wstring WebSite() { return ToWide(config::ReadDeploymentValues().web_site); }
@@ -105,7 +98,7 @@ void OnConnectCommand(HWND window) {
     common::ShowWarning(window, ToWide(*warning));
     return;
   }
-  switch (ActionForConnectButton(EngineState())) {
+  switch (ActionForConnectButton(CurrentState())) {
     case ConnectButtonAction::kConnect:
       UserConnect(window, server, vpn_id, activation_code);
       break;
@@ -172,7 +165,7 @@ BOOL OnInitDialog(HWND window) {
   title += ToWide(common::kClientVersion);
   ::SetWindowTextW(window, title.c_str());
 
-  client.tray = std::make_unique<TrayIcon>(window, client.notify_icon);
+  client.tray = std::make_unique<TrayIcon>(window);
   ShowTrayLook(IDI_DISCONNECTED, kTrayTipStart);
   (void)client.tray->Add();
 
@@ -181,7 +174,7 @@ BOOL OnInitDialog(HWND window) {
   ::SendMessageW(window, WM_SETICON, ICON_SMALL,
                  reinterpret_cast<LPARAM>(::LoadIconW(client.instance, MAKEINTRESOURCEW(IDI_VELTRONA))));
 
-  if (config::IsSettingSet(ReadCheckBoxSetting(SettingId::kPixelguard))) {
+  if (config::IsSettingSet(config::DwordSetting(SettingId::kPixelguard))) {
     ::CheckDlgButton(window, IDC_PIXELGUARD, BST_CHECKED);
   }
   config::LoadServerList(window, Controller().config_host(), Controller().servers());
@@ -191,10 +184,10 @@ BOOL OnInitDialog(HWND window) {
   FillCredentialFields(window);
   ::SetFocus(::GetDlgItem(window, IDC_VPN_ID));
 
-  if (config::IsSettingSet(ReadCheckBoxSetting(SettingId::kClearHistory))) {
+  if (config::IsSettingSet(config::DwordSetting(SettingId::kClearHistory))) {
     ::CheckDlgButton(window, IDC_CLEAR_HISTORY, BST_CHECKED);
   }
-  const DWORD preserve_ip = ReadCheckBoxSetting(SettingId::kPreserveIp);
+  const DWORD preserve_ip = config::DwordSetting(SettingId::kPreserveIp);
   if (config::IsSettingSet(preserve_ip)) ::CheckDlgButton(window, IDC_PRESERVE_IP, BST_CHECKED);
   const bool locked = config::PreserveIpLocksServerChoice(preserve_ip);
   Enable(window, IDC_PIXELGUARD, !locked);
@@ -219,7 +212,7 @@ BOOL OnInitDialog(HWND window) {
 }
 
 void OnExit(HWND window) {
-  if (EngineState() == ENGINE_CONNECTED) Controller().Disconnect();
+  if (CurrentState() == ENGINE_CONNECTED) Controller().Disconnect();
   if (TheClient().tray) (void)TheClient().tray->Delete();
   ::DestroyWindow(window);
 }
@@ -244,7 +237,7 @@ void OnCommand(HWND window, int id) {
       break;
     case IDC_PRESERVE_IP:
       // Only a choice made while disconnected is kept.
-      if (EngineState() != ENGINE_DISCONNECTED) break;
+      if (CurrentState() != ENGINE_DISCONNECTED) break;
       StoreCheckBox(window, IDC_PRESERVE_IP, SettingId::kPreserveIp);
       Enable(window, IDC_PIXELGUARD, !IsChecked(window, IDC_PRESERVE_IP));
       Enable(window, IDC_SERVER, !IsChecked(window, IDC_PRESERVE_IP));
@@ -267,7 +260,7 @@ void OnTimer(UINT_PTR id) {
   if (id == common::kTimerStatistics) {
     Controller().engine().UpdateStatistics();
   } else if (id == common::kTimerConnectedCheck) {
-    if (EngineState() == ENGINE_CONNECTED) Controller().engine().PeriodicCheck();
+    if (CurrentState() == ENGINE_CONNECTED) Controller().engine().PeriodicCheck();
   }
 }
 
@@ -331,7 +324,7 @@ void ShowTrayMenu(HWND window) {
   if (!menu) return;
   const HMENU popup = ::GetSubMenu(menu.Get(), 0);
   if (popup == nullptr) return;
-  const TrayMenuItem item = TrayConnectItem(EngineState());
+  const TrayMenuItem item = TrayConnectItem(CurrentState());
   if (item.text) {
     const std::wstring text = ToWide(*item.text);
     ::ModifyMenuW(popup, IDM_CONNECT, MF_BYCOMMAND | MF_STRING | (item.enabled ? MF_ENABLED : MF_DISABLED),
@@ -366,7 +359,7 @@ void UpdateConnectionUi() {
   // Nothing to show once the window is gone (the engine's last disconnect
   // at exit), and the tray icon must not come back.
   if (window == nullptr || !::IsWindow(window) || TheClient().controller == nullptr) return;
-  const ConnectionUiPlan plan = PlanConnectionUi(EngineState(), IsChecked(window, IDC_PRESERVE_IP));
+  const ConnectionUiPlan plan = PlanConnectionUi(CurrentState(), IsChecked(window, IDC_PRESERVE_IP));
   if (!plan.applies) return;
   if (plan.button_text) ::SetDlgItemTextW(window, IDC_CONNECT, ToWide(*plan.button_text).c_str());
   for (const auto& [id, enabled] : plan.enable) Enable(window, id, enabled);
@@ -376,8 +369,9 @@ void UpdateConnectionUi() {
     (void)TheClient().tray->Modify();
   }
   if (plan.save_credentials_and_hide) {
-    SaveCredentials(FieldText(window, IDC_VPN_ID), FieldText(window, IDC_ACTIVATION_CODE),
-                    FieldText(window, IDC_SERVER));
+    // A cache that cannot be written only means empty fields next time.
+    (void)SaveCredentials(FieldText(window, IDC_VPN_ID), FieldText(window, IDC_ACTIVATION_CODE),
+                          FieldText(window, IDC_SERVER));
     ::ShowWindow(window, SW_HIDE);
   }
 }

@@ -36,14 +36,6 @@ bool TakeSingleInstance() {
   return ::WaitForSingleObject(mutex, 0) != WAIT_TIMEOUT;
 }
 
-bool StartsHiddenFor(std::string_view ansi_command_line) {
-  if (!IsSystemStartupCommandLine(ansi_command_line)) return false;
-  // A missing value keeps a system start in the tray.
-  DWORD hide = 1;
-  if (!config::ReadDwordSetting(config::SettingId::kHideAtStartup, hide)) hide = 1;
-  return hide != 0;
-}
-
 void RunMessageLoop() {
   MSG message{};
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -95,7 +87,9 @@ int RunClient(HINSTANCE instance, std::string_view ansi_command_line) {
 
   client.ras_dial_message = ::RegisterWindowMessageA(std::string(common::kRasDialEventMessageName).c_str());
 
-  const bool hidden = StartsHiddenFor(ansi_command_line);
+  // Only a start from the system's list reads the value; missing means hidden.
+  const bool hidden = IsSystemStartupCommandLine(ansi_command_line) &&
+                      config::StartsHidden(true, config::DwordSetting(config::SettingId::kHideAtStartup));
   const HWND window =
       ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainWindowProcedure, 0);
   if (window != nullptr && !hidden) ::ShowWindow(window, SW_SHOW);

@@ -20,6 +20,7 @@ namespace veltrona {
 namespace {
 
 using test_support::Answer;
+using Client = test_support::ClientProcess;
 using test_support::ClientWindow;
 using test_support::InstalledService;
 using test_support::WaitFor;
@@ -30,17 +31,18 @@ constexpr wchar_t kMachineKey[] = L"Software\\VeltronaVPN";
 constexpr wchar_t kUserKey[] = L"SOFTWARE\\VeltronaVPN";
 constexpr wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
-void SetString(HKEY hive, const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+void SetValue(HKEY hive, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
   UniqueRegKey opened;
   ASSERT_EQ(::RegCreateKeyExW(hive, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.Put(), nullptr), ERROR_SUCCESS);
-  ::RegSetValueExW(opened.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  ASSERT_EQ(::RegSetValueExW(opened.Get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+}
+
+void SetString(HKEY hive, const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+  SetValue(hive, key, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 void SetDword(HKEY hive, const wchar_t* key, const wchar_t* name, DWORD value) {
-  UniqueRegKey opened;
-  ASSERT_EQ(::RegCreateKeyExW(hive, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.Put(), nullptr), ERROR_SUCCESS);
-  ::RegSetValueExW(opened.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  SetValue(hive, key, name, REG_DWORD, &value, sizeof value);
 }
 
 void DeleteValue(HKEY hive, const wchar_t* key, const wchar_t* name) {
@@ -91,44 +93,6 @@ bool SingleInstanceFree() {
       },
       20000);
 }
-
-class Client {
- public:
-  explicit Client(const std::wstring& arguments = L"") {
-    std::wstring line = L"\"" + test_support::BinFolder() + L"VeltronaVpn.exe\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-      process_.Reset(info.hProcess);
-      UniqueProcess thread(info.hThread);
-    }
-  }
-  ~Client() {
-    if (process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
-      ::TerminateProcess(process_.Get(), 1);
-      ::WaitForSingleObject(process_.Get(), 10000);
-    }
-  }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-
-  bool Ended(DWORD timeout_ms = 20000) const {
-    return process_ && ::WaitForSingleObject(process_.Get(), timeout_ms) == WAIT_OBJECT_0;
-  }
-  DWORD ExitCode() const {
-    DWORD code = 0xFFFFFFFF;
-    ::GetExitCodeProcess(process_.Get(), &code);
-    return code;
-  }
-  void Kill() const {
-    ::TerminateProcess(process_.Get(), 1);
-    ::WaitForSingleObject(process_.Get(), 10000);
-  }
-
- private:
-  UniqueProcess process_;
-};
 
 class ClientWindowTest : public ::testing::Test {
  protected:
@@ -312,7 +276,7 @@ TEST_F(ClientWindowTest, SystemStartupStaysInTheTrayUnlessTheInstallationSaysOth
   }
 }
 
-TEST_F(ClientWindowTest, PreserveIpLocksTheServerAndPixelguardOnlyWhileDisconnected) {
+TEST_F(ClientWindowTest, TheOptionBoxesAreRememberedAndPreserveIpLocksOnlyWhileDisconnected) {
   Client client;
   const auto window = ClientWindow::Find();
   ASSERT_TRUE(window);
@@ -322,6 +286,16 @@ TEST_F(ClientWindowTest, PreserveIpLocksTheServerAndPixelguardOnlyWhileDisconnec
   window->Click(IDC_PRESERVE_IP);
   EXPECT_TRUE(WaitFor([&] { return window->IsEnabled(IDC_SERVER) && window->IsEnabled(IDC_PIXELGUARD); }, 5000));
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kUserKey, L"PreserveIP"), 0u);
+
+  // Pixelguard filters the list and is remembered; so is the history option.
+  window->Click(IDC_PIXELGUARD);
+  EXPECT_TRUE(WaitFor([&] { return window->Servers() == std::vector<std::wstring>{L"pixelguard-demo.example"}; }, 10000));
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kUserKey, L"Pixelguard"), 1u);
+  window->Click(IDC_PIXELGUARD);
+  EXPECT_TRUE(WaitFor([&] { return window->Servers().size() == 2; }, 10000));
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kUserKey, L"Pixelguard"), 0u);
+  window->Click(IDC_CLEAR_HISTORY);
+  EXPECT_TRUE(WaitFor([] { return ReadDword(HKEY_CURRENT_USER, kUserKey, L"ClearHistory") == 1; }, 5000));
 
   FillIn(*window);
   ConnectThrough(*window);

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "base/unique_handle_win.h"
+#include "client/common/window_ids.h"
+#include "client/resources/resource.h"
 
 namespace veltrona::test_support {
 namespace {
@@ -64,6 +66,40 @@ void Answer(const SeenMessageBox& box, int id) {
   WaitFor([&] { return !::IsWindow(box.window) || !::IsWindowVisible(box.window); }, 10000);
 }
 
+ClientProcess::ClientProcess(const std::wstring& arguments) {
+  wchar_t folder[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, folder, MAX_PATH);
+  std::wstring program(folder, length);
+  program.resize(program.find_last_of(L'\\') + 1);
+  std::wstring line = L"\"" + program + L"VeltronaVpn.exe\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    process_.Reset(info.hProcess);
+    const UniqueProcess thread(info.hThread);
+  }
+}
+
+ClientProcess::~ClientProcess() {
+  if (process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) Kill();
+}
+
+bool ClientProcess::Ended(DWORD timeout_ms) const {
+  return process_ && ::WaitForSingleObject(process_.Get(), timeout_ms) == WAIT_OBJECT_0;
+}
+
+DWORD ClientProcess::ExitCode() const {
+  DWORD code = 0xFFFFFFFF;
+  ::GetExitCodeProcess(process_.Get(), &code);
+  return code;
+}
+
+void ClientProcess::Kill() const {
+  ::TerminateProcess(process_.Get(), 1);
+  ::WaitForSingleObject(process_.Get(), 10000);
+}
+
 std::optional<ClientWindow> ClientWindow::Find(DWORD timeout_ms) {
   HWND found = nullptr;
   WaitFor(
@@ -84,7 +120,7 @@ void ClientWindow::SetText(int id, const std::wstring& text) const {
 }
 
 std::vector<std::wstring> ClientWindow::Servers() const {
-  const HWND box = ::GetDlgItem(window_, 1000);
+  const HWND box = ::GetDlgItem(window_, IDC_SERVER);
   std::vector<std::wstring> items;
   const LRESULT count = ::SendMessageW(box, CB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count; ++i) {
@@ -100,9 +136,9 @@ bool ClientWindow::SelectServer(const std::wstring& name) const {
   const auto items = Servers();
   const auto at = std::find(items.begin(), items.end(), name);
   if (at == items.end()) return false;
-  const HWND box = ::GetDlgItem(window_, 1000);
+  const HWND box = ::GetDlgItem(window_, IDC_SERVER);
   ::SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(at - items.begin()), 0);
-  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(1000, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+  ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDC_SERVER, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
   return true;
 }
 
@@ -124,7 +160,7 @@ bool ClientWindow::WaitForText(int id, const std::wstring& text, DWORD timeout_m
 }
 
 void ClientWindow::TrayMessage(UINT mouse_message) const {
-  ::PostMessageW(window_, WM_USER + 1, 1, mouse_message);
+  ::PostMessageW(window_, veltrona::common::kTrayCallbackMessage, veltrona::common::kTrayIconId, mouse_message);
 }
 
 void ClientWindow::TrayCommand(int id) const { ::PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }

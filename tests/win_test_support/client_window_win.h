@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_handle_win.h"
+
 namespace veltrona::test_support {
 
 inline constexpr wchar_t kClientCaption[] = L"Veltrona VPN Free Trial 3.2";
@@ -31,6 +33,24 @@ std::vector<SeenMessageBox> MessageBoxes();
 std::optional<SeenMessageBox> WaitForMessageBox(DWORD timeout_ms = kClientWaitMs);
 // Presses the box's button `id` (IDOK, IDRETRY, ...).
 void Answer(const SeenMessageBox& box, int id = IDOK);
+
+// VeltronaVpn.exe from the test's own folder, started with `arguments` and
+// ended (if it still runs) when the object goes.
+class ClientProcess {
+ public:
+  explicit ClientProcess(const std::wstring& arguments = L"");
+  ~ClientProcess();
+  ClientProcess(const ClientProcess&) = delete;
+  ClientProcess& operator=(const ClientProcess&) = delete;
+
+  bool Ended(DWORD timeout_ms = 20000) const;
+  DWORD ExitCode() const;
+  void Kill() const;
+  HANDLE handle() const { return process_.Get(); }
+
+ private:
+  UniqueProcess process_;
+};
 
 class ClientWindow {
  public:

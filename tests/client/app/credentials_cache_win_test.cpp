@@ -81,8 +81,8 @@ class CredentialsCache : public ::testing::Test {
 };
 
 TEST_F(CredentialsCache, SavedTextsAreStoredProtectedAndLoadBackExactly) {
-  SaveCredentials(L"1001", L"X7-99", L"vpn.example");
-  SaveCredentials(L"a<b&c>d", L"secret-code", L"a<b&c>d");
+  ASSERT_TRUE(SaveCredentials(L"1001", L"X7-99", L"vpn.example"));
+  ASSERT_TRUE(SaveCredentials(L"a<b&c>d", L"secret-code", L"a<b&c>d"));
   EXPECT_EQ(Load(), L"a<b&c>d|secret-code|a<b&c>d");
   const auto [type, blob] = Stored();
   EXPECT_EQ(type, DWORD{REG_BINARY});
@@ -131,7 +131,7 @@ TEST_F(CredentialsCache, NoCacheAtAllLeavesAValueOfThreeEmptyTexts) {
 TEST_F(CredentialsCache, LoadedTextsStopAt65535Characters) {
   const std::wstring longest(65535, L'7');
   const std::wstring one_more(65536, L'8');
-  SaveCredentials(one_more, longest, L"");
+  ASSERT_TRUE(SaveCredentials(one_more, longest, L""));
   EXPECT_EQ(Load(), one_more.substr(0, 65535) + L"|" + longest + L"|");
 }
 
@@ -175,7 +175,7 @@ class CredentialsFields : public CredentialsCache {
 TEST_F(CredentialsFields, CachedServerIsSelectedByItsExactName) {
   // The box's own search finds the same entry for both spellings.
   for (const std::wstring host : {L"vpn.example", L"VPN.example"}) {
-    SaveCredentials(L"1001", L"a<b&c>d", host);
+    ASSERT_TRUE(SaveCredentials(L"1001", L"a<b&c>d", host));
     FillCredentialFields(window_);
     EXPECT_EQ(Shown(), L"1001|a<b&c>d|" + host);
   }
@@ -183,7 +183,7 @@ TEST_F(CredentialsFields, CachedServerIsSelectedByItsExactName) {
 
 TEST_F(CredentialsFields, EmptyOrUnlistedServerLeavesTheSelection) {
   for (const wchar_t* host : {L"", L"Vpn.Example"}) {
-    SaveCredentials(L"1001", L"X7-99", host);
+    ASSERT_TRUE(SaveCredentials(L"1001", L"X7-99", host));
     FillCredentialFields(window_);
     EXPECT_EQ(Shown(), L"1001|X7-99|other.example");
   }
