@@ -22,6 +22,8 @@
 #include "client/engines/openvpn_win.h"
 #include "tests/e2e/real_openvpn/service_double_win.h"
 #include "tests/test_text.h"
+#include "tests/win_test_support/client_window_win.h"
+#include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/engine_window_win.h"
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
@@ -314,4 +316,102 @@ TEST_F(RealOpenVpn, AServerThatDiesIsALostConnection) {
 }
 
 }  // namespace
+// The product itself: the real client, driven through its window, connects
+// to the real OpenVPN and shows OpenVPN's own byte counts.
+class RealClientWindow : public ::testing::Test {
+ protected:
+  static constexpr unsigned short kConfigPort = 18993;
+
+  void SetUp() override {
+    const auto settings = FromHarness();
+    if (!settings) GTEST_SKIP() << "needs the peers that tests/e2e/real_openvpn/run.sh sets up";
+    harness_ = *settings;
+    // The service's own names: the client knows no others.
+    service_ = std::make_unique<ServiceDouble>(
+        [this] {
+          (void)test_support::WriteWholeFile(harness_.folder + kStartRequestFile,
+                                             Ascii(service_->data_folder()) + "\n");
+        },
+        ipc::Endpoints::Default());
+    ASSERT_TRUE(service_->serving());
+    // A server list without an OpenVPN template: the configuration is the
+    // harness's own.
+    served_.Write(L"servers.win.xml",
+                  "<?xml version=\"1.0\"?><config><servers><host hostname=\"vpn1.example\" default=\"True\"/>"
+                  "</servers><application version=\"3.2\" url=\"https://www.veltrona.example/\"/></config>");
+    host_ = std::make_unique<test_support::ConfigHost>(kConfigPort, served_.Path());
+    ASSERT_TRUE(host_->Listening());
+    const std::wstring address = L"127.0.0.1:" + std::to_wstring(kConfigPort);
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", L"Config Host", REG_SZ, address.c_str(),
+                                static_cast<DWORD>((address.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN");
+  }
+
+  std::optional<OpenVpnCounts> NextOpenVpnCounts(const std::optional<OpenVpnCounts>& than) {
+    std::optional<OpenVpnCounts> next;
+    test_support::WaitFor([&] {
+      next = ParseStatusFile(test_support::ReadWholeFile(harness_.folder + kStatusFile));
+      return next && (!than || next->updated != than->updated);
+    });
+    return next && (!than || next->updated != than->updated) ? next : std::nullopt;
+  }
+
+  HarnessSettings harness_;
+  std::unique_ptr<ServiceDouble> service_;
+  test_support::TempFolder served_{L"veltrona-served-"};
+  std::unique_ptr<test_support::ConfigHost> host_;
+};
+
+TEST_F(RealClientWindow, ConnectsShowsOpenVpnsByteCountsAndDisconnects) {
+  test_support::ClientProcess client;
+  const auto window = test_support::ClientWindow::Find();
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(test_support::WaitFor([&] { return window->SelectServer(L"vpn1.example"); }, 10000));
+  window->SetText(IDC_VPN_ID, harness_.user);
+  window->SetText(IDC_ACTIVATION_CODE, harness_.password);
+  const ULONGLONG started = ::GetTickCount64();
+  window->Click(IDC_CONNECT);
+  ASSERT_TRUE(window->WaitForText(IDC_STATUS, L"connected")) << "status: " << Ascii(window->Text(IDC_STATUS));
+  std::printf("[ measure  ] Connect to \"connected\" in the real client against the real OpenVPN: %llu ms\n",
+              ::GetTickCount64() - started);
+  EXPECT_TRUE(test_support::WaitFor([&] { return !window->IsVisible(); }, 10000));
+  EXPECT_EQ(service_->set_path_messages(), 1);
+
+  // What the window shows lies between OpenVPN's own counts from before and
+  // after it.
+  const auto before = NextOpenVpnCounts(std::nullopt);
+  ASSERT_TRUE(before) << "no status file from OpenVPN";
+  const auto shown_after = [&](const OpenVpnCounts& counts) {
+    return ByteCount(window->Text(IDC_BYTES_RECEIVED)) >= counts.read &&
+           ByteCount(window->Text(IDC_BYTES_SENT)) >= counts.written;
+  };
+  ASSERT_TRUE(test_support::WaitFor([&] { return shown_after(*before); }))
+      << Ascii(window->Text(IDC_BYTES_RECEIVED)) << " / " << Ascii(window->Text(IDC_BYTES_SENT));
+  const long long received = ByteCount(window->Text(IDC_BYTES_RECEIVED));
+  const long long sent = ByteCount(window->Text(IDC_BYTES_SENT));
+  const auto after = NextOpenVpnCounts(before);
+  ASSERT_TRUE(after);
+  std::printf("[ measure  ] the client window shows %lld received, %lld sent; OpenVPN counted %lld..%lld, %lld..%lld\n",
+              received, sent, before->read, after->read, before->written, after->written);
+  EXPECT_GT(received, 0);
+  EXPECT_GT(sent, 0);
+  EXPECT_LE(received, after->read);
+  EXPECT_LE(sent, after->written);
+  // The counts grow with the harness's pings through the tunnel.
+  EXPECT_TRUE(test_support::WaitFor([&] {
+    return ByteCount(window->Text(IDC_BYTES_RECEIVED)) >= received + kDownTrafficBytes &&
+           ByteCount(window->Text(IDC_BYTES_SENT)) >= sent + kUpTrafficBytes;
+  }));
+
+  window->TrayMessage(WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(test_support::WaitFor([&] { return window->IsVisible(); }, 10000));
+  window->Click(IDC_CONNECT);
+  ASSERT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected"));
+  EXPECT_EQ(window->Text(IDC_CONNECT), L"Connect");
+  EXPECT_TRUE(test_support::MessageBoxes().empty());
+  window->TrayCommand(IDM_EXIT);
+  EXPECT_TRUE(client.Ended());
+}
+
 }  // namespace veltrona

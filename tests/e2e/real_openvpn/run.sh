@@ -234,7 +234,10 @@ run_case() {
   local dir="$work/$name"
   mkdir -p "$dir"
   local problems=()
-  echo "== RealOpenVpn.$name"
+  # A name without its suite is one of the engine's cases.
+  local full="$name"
+  [[ "$name" == *.* ]] || full="RealOpenVpn.$name"
+  echo "== $full"
 
   # Started with ip itself, not in_ns, so that $! is OpenVPN's own pid.
   ip netns exec "$ns" openvpn --config "$work/server.conf" >"$dir/server.log" 2>&1 &
@@ -251,7 +254,7 @@ run_case() {
 
   timeout 300 ip netns exec "$ns" env VELTRONA_REAL_OPENVPN_DIR="$(windows_path "$dir")" \
     VELTRONA_REAL_OPENVPN_USER="$user" VELTRONA_REAL_OPENVPN_PASSWORD="$password" \
-    "$root/scripts/wine-run" "$test_program" --gtest_filter="RealOpenVpn.$name" &
+    "$root/scripts/wine-run" "$test_program" --gtest_filter="$full" &
   local test_pid=$!
   watched="$test_pid"
 
@@ -341,15 +344,20 @@ run_case AWrongPasswordShowsTheLoginFailedDialog keep no "Auth Username/Password
 run_case AServerShuttingDownIsALostConnection TERM no "" "Initialization Sequence Completed" \
   "server-pushed-connection-reset"
 run_case AServerThatDiesIsALostConnection KILL no "" "Initialization Sequence Completed" "ping-restart"
+# The real client program, through its window.
+run_case RealClientWindow.ConnectsShowsOpenVpnsByteCountsAndDisconnects keep yes \
+  "Username/Password authentication succeeded for username '$user'" \
+  "MANAGEMENT: Client connected from" "Initialization Sequence Completed" "MANAGEMENT: Client disconnected"
 # A case added to the program but not here would never run: say so.
-ran=(ConnectsAndShowsOpenVpnsOwnGrowingByteCounts AWrongPasswordShowsTheLoginFailedDialog
-  AServerShuttingDownIsALostConnection AServerThatDiesIsALostConnection)
+ran=(RealOpenVpn.ConnectsAndShowsOpenVpnsOwnGrowingByteCounts RealOpenVpn.AWrongPasswordShowsTheLoginFailedDialog
+  RealOpenVpn.AServerShuttingDownIsALostConnection RealOpenVpn.AServerThatDiesIsALostConnection
+  RealClientWindow.ConnectsShowsOpenVpnsByteCountsAndDisconnects)
 listed="$(ip netns exec "$ns" "$root/scripts/wine-run" "$test_program" --gtest_list_tests | tr -d '\r' |
-  sed -n 's/^  \([A-Za-z0-9_]*\).*/\1/p')"
+  awk '/^[A-Za-z0-9_]+\.$/ {suite = $1; next} /^  [A-Za-z0-9_]/ {print suite $1}')"
 [ -n "$listed" ] || { echo "real_openvpn: the test program lists no cases" >&2; failures=$((failures + 1)); }
 for case_name in $listed; do
-  if ! printf '%s\n' "${ran[@]}" | grep -qx "$case_name"; then
-    echo "real_openvpn: RealOpenVpn.$case_name has no run_case here" >&2
+  if ! printf '%s\n' "${ran[@]}" | grep -qxF "$case_name"; then
+    echo "real_openvpn: $case_name has no run_case here" >&2
     failures=$((failures + 1))
   fi
 done

@@ -18,11 +18,13 @@ constexpr DWORD kPayloadWaitMs = ipc::kPayloadReadTimeoutMs;
 
 }  // namespace
 
-ServiceDouble::ServiceDouble(std::function<void()> on_open) : on_open_(std::move(on_open)) {
+ServiceDouble::ServiceDouble(std::function<void()> on_open, std::optional<ipc::Endpoints> endpoints)
+    : on_open_(std::move(on_open)) {
   const std::wstring unique = UniqueSuffix();
-  endpoints_ = ipc::Endpoints{L"\\\\.\\pipe\\VeltronaServiceDouble" + unique, L"VeltronaServiceDoubleSync" + unique,
-                              L"VeltronaServiceDoubleOpen" + unique, L"VeltronaServiceDoubleExit" + unique,
-                              ipc::kSyncWaitTimeoutMs};
+  endpoints_ = endpoints ? *endpoints
+                         : ipc::Endpoints{L"\\\\.\\pipe\\VeltronaServiceDouble" + unique,
+                                          L"VeltronaServiceDoubleSync" + unique, L"VeltronaServiceDoubleOpen" + unique,
+                                          L"VeltronaServiceDoubleExit" + unique, ipc::kSyncWaitTimeoutMs};
   // As the service makes them: one inbound instance, byte mode, overlapped.
   pipe_.Reset(::CreateNamedPipeW(endpoints_.pipe.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, ipc::kPipeBufferSize,

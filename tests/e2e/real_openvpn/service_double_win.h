@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,9 +22,9 @@ namespace veltrona::test_support {
 
 class ServiceDouble {
  public:
-  // Serves names of its own (see endpoints()); `on_open` runs on the
-  // double's thread.
-  explicit ServiceDouble(std::function<void()> on_open);
+  // Serves names of its own (see endpoints()), or the service's own names
+  // for a real client; `on_open` runs on the double's thread.
+  explicit ServiceDouble(std::function<void()> on_open, std::optional<ipc::Endpoints> endpoints = std::nullopt);
   ~ServiceDouble();
   ServiceDouble(const ServiceDouble&) = delete;
   ServiceDouble& operator=(const ServiceDouble&) = delete;
