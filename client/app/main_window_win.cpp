@@ -320,16 +320,9 @@ void OnMouse(HWND window, UINT message, LPARAM l_param) {
 }
 
 void ShowTrayMenu(HWND window) {
-  const UniqueMenu menu(::LoadMenuW(TheClient().instance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
-  if (!menu) return;
+  const UniqueMenu menu = LoadTrayMenu(TheClient().instance, CurrentState());
   const HMENU popup = ::GetSubMenu(menu.Get(), 0);
   if (popup == nullptr) return;
-  const TrayMenuItem item = TrayConnectItem(CurrentState());
-  if (item.text) {
-    const std::wstring text = ToWide(*item.text);
-    ::ModifyMenuW(popup, IDM_CONNECT, MF_BYCOMMAND | MF_STRING | (item.enabled ? MF_ENABLED : MF_DISABLED),
-                  IDM_CONNECT, text.c_str());
-  }
   POINT cursor{};
   ::GetCursorPos(&cursor);
   ::SetForegroundWindow(window);

@@ -5,7 +5,10 @@
 #include <iterator>
 #include <utility>
 
+#include "base/wide_text.h"
+#include "client/app/connection_ui.h"
 #include "client/common/window_ids.h"
+#include "client/resources/resource.h"
 
 namespace veltrona::app {
 
@@ -56,6 +59,18 @@ bool TrayIcon::Delete() {
 bool TrayIcon::Readd() {
   present_ = false;
   return Add();
+}
+
+UniqueMenu LoadTrayMenu(HINSTANCE instance, engines::EngineState state) {
+  UniqueMenu menu(::LoadMenuW(instance, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
+  const HMENU popup = menu ? ::GetSubMenu(menu.Get(), 0) : nullptr;
+  const TrayMenuItem item = TrayConnectItem(state);
+  if (popup != nullptr && item.text) {
+    const std::wstring text = ToWide(*item.text);
+    ::ModifyMenuW(popup, IDM_CONNECT, MF_BYCOMMAND | MF_STRING | (item.enabled ? MF_ENABLED : MF_DISABLED),
+                  IDM_CONNECT, text.c_str());
+  }
+  return menu;
 }
 
 }  // namespace veltrona::app

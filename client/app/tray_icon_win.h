@@ -10,6 +10,9 @@
 #include <functional>
 #include <string_view>
 
+#include "base/unique_handle_win.h"
+#include "client/engines/engine_state.h"
+
 namespace veltrona::app {
 
 // What Shell_NotifyIconW would return.
@@ -45,5 +48,9 @@ class TrayIcon {
   bool present_ = false;
   NOTIFYICONDATAW data_{};
 };
+
+// Menu 109 with its first popup (the tray's) showing "Connect" or
+// "Disconnect", enabled or not, for `state`.
+UniqueMenu LoadTrayMenu(HINSTANCE instance, engines::EngineState state);
 
 }  // namespace veltrona::app

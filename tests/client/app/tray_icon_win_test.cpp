@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veltrona::app {
@@ -89,6 +90,36 @@ TEST(TrayIcon, ALongTipIsCutToWhatTheShellHolds) {
   tray.SetLook(kIcon, std::wstring(300, L'x'));
   ASSERT_TRUE(tray.Add());
   EXPECT_EQ(shell.last_tip, std::wstring(127, L'x'));
+}
+
+struct ShownItem {
+  std::wstring text;
+  bool enabled;
+  bool operator==(const ShownItem&) const = default;
+};
+
+std::vector<ShownItem> ItemsOf(HMENU menu) {
+  std::vector<ShownItem> items;
+  for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+    wchar_t text[64] = {};
+    ::GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+    const UINT state = ::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+    items.push_back({text, (state & (MF_DISABLED | MF_GRAYED)) == 0});
+  }
+  return items;
+}
+
+// Menu 109 from this program's copy of the client's resources.
+TEST(TrayMenu, TheFirstItemFollowsTheEngineState) {
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  for (const auto& [state, first] : {std::pair{0, ShownItem{L"Connect", true}},
+                                     std::pair{1, ShownItem{L"Connect", false}},
+                                     std::pair{3, ShownItem{L"Disconnect", true}}}) {
+    const UniqueMenu menu = LoadTrayMenu(instance, state);
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(ItemsOf(::GetSubMenu(menu.Get(), 0)), (std::vector<ShownItem>{first, {L"E&xit", true}})) << state;
+    EXPECT_EQ(ItemsOf(::GetSubMenu(menu.Get(), 1)), (std::vector<ShownItem>{{L"&About ...", true}}));
+  }
 }
 
 }  // namespace
