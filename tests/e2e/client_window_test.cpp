@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/unique_handle_win.h"
@@ -247,6 +248,20 @@ TEST_F(ClientWindowTest, ASecondClientWarnsWithoutOwnerAndEnds) {
   EXPECT_TRUE(second.Ended());
   EXPECT_EQ(second.ExitCode(), 0u);
   EXPECT_FALSE(first.Ended(0));
+}
+
+// A client that died without releasing the mutex leaves it abandoned; the
+// next client takes it over and starts.
+TEST_F(ClientWindowTest, AnAbandonedMutexDoesNotStopTheNextClient) {
+  HANDLE held = nullptr;
+  std::thread([&] { held = ::CreateMutexW(nullptr, TRUE, L"Global\\VeltronaIsOpened"); }).join();
+  const UniqueMutex abandoned(held);
+  ASSERT_TRUE(abandoned);
+  Client client;
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
+  EXPECT_TRUE(test_support::MessageBoxes().empty());
 }
 
 TEST_F(ClientWindowTest, SystemStartupStaysInTheTrayUnlessTheInstallationSaysOtherwise) {
