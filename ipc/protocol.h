@@ -40,8 +40,10 @@ inline constexpr size_t kMaxDataFolderChars = 245;
 inline constexpr uint32_t kPipeBufferSize = 780;
 inline constexpr uint16_t kManagementPort = 13247;
 
-// How long the service waits for the parts of a message, in milliseconds.
-inline constexpr uint32_t kCodeReadTimeoutMs = 10000;
+// How long the service waits for the parts of a message, in milliseconds. A
+// client writes its message as soon as it has the pipe; one that says nothing
+// loses its pipe instance after a second.
+inline constexpr uint32_t kCodeReadTimeoutMs = 1000;
 inline constexpr uint32_t kPayloadReadTimeoutMs = 1000;
 // How long a sender waits for the pipe while the service is busy with
 // another message.

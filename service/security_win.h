@@ -20,11 +20,12 @@ struct SecurityDescriptorTraits {
 };
 using UniqueSecurityDescriptor = UniqueHandle<SecurityDescriptorTraits>;
 
-// SYSTEM and administrators: everything. Interactive and other local
-// authenticated users: write the pipe, nothing more. Nobody may add a pipe
-// instance; anonymous and network logons get nothing.
+// SYSTEM and administrators: everything, the service's further pipe
+// instances included. Interactive and other local authenticated users: write
+// the pipe, nothing more, so they cannot add an instance of their own;
+// anonymous and network logons get nothing.
 inline constexpr wchar_t kPipeSddl[] =
-    L"D:P(D;;0x4;;;WD)(D;;GA;;;AN)(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120082;;;AU)";
+    L"D:P(D;;GA;;;AN)(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120082;;;AU)";
 // Local authenticated users may wait on and set the events, nothing more.
 inline constexpr wchar_t kEventSddl[] =
     L"D:P(D;;GA;;;AN)(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100002;;;AU)";

@@ -1,93 +1,122 @@
 #include "service/worker_win.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
 #include "ipc/protocol.h"
-#include "ipc/senders_win.h"
+#include "service/command_pipe_win.h"
 #include "service/data_folder.h"
+#include "service/named_objects_win.h"
 #include "service/openvpn_launch_win.h"
-#include "service/pipe_reader_win.h"
 #include "service/route_guard_win.h"
 #include "service/security_win.h"
 #include "service/service_control_win.h"
 #include "service/service_log_win.h"
+#include "service/start_request.h"
 
 namespace veltrona::service {
 
 namespace {
 
-// A wait that fails keeps failing (an object could not be created); the
-// loop then waits this long between attempts instead of spinning.
+// A wait that fails keeps failing; the worker then watches only its stop
+// event for this long before it tries again.
 constexpr DWORD kFailedWaitBackoffMs = 1000;
+// How often the worker tries again to make the named objects that someone
+// else's objects of the same name kept it from making.
+constexpr DWORD kObjectRetryMs = 5000;
+// How long a told-to-exit OpenVPN may take before it is ended, before the
+// next one starts or while the service stops.
+constexpr DWORD kDepartingGraceMs = 10000;
+constexpr DWORD kShutdownGraceMs = 5000;
+
+// What an accepted MSG_SET_PATH left.
+struct Session {
+  ClientSession client;        // the paths, and the sender's token
+  UniqueProcess sender;        // the process that sent it
+  std::vector<BYTE> user_sid;  // the sender's account
+  ULONGLONG stored_at = 0;
+  ULONGLONG acknowledged_at = 0;  // the sync event was set; 0 while held back
+  bool used = false;              // a start was made (or refused) for it
+};
+
+// An OpenVPN that was told to exit but not waited for (the client went
+// away, or the service is stopping).
+struct Departing {
+  RunningOpenVpn openvpn;
+  ULONGLONG deadline = 0;
+};
 
 // Everything the worker owns for as long as the service runs.
 struct Worker {
   ServiceLog log;
   UniqueSecurityDescriptor pipe_descriptor;
   UniqueSecurityDescriptor event_descriptor;
-  UniquePipe pipe;
-  UniqueEvent sync_event;
+  SECURITY_ATTRIBUTES pipe_attributes{};
+  SECURITY_ATTRIBUTES event_attributes{};
+  std::optional<CommandPipe> pipe;
+  ServiceEvent sync_event{"Create sync event", ToWide(ipc::kSyncEventName), false};
+  ServiceEvent open_event{"CreateEvent(&sa, FALSE, FALSE, OPENVPN_OPEN)", ToWide(ipc::kOpenEventName), false};
+  // Made by the service, not by OpenVPN, and kept for the service's whole
+  // run: an exit the client asks for after its start request then always
+  // finds the event, whether or not OpenVPN exists yet.
+  ServiceEvent exit_event{"Create exit event", ToWide(ipc::kExitEventName), true};
   UniqueEvent stop_event;
-  UniqueEvent open_event;
-  UniqueEvent listen_event;
-  OVERLAPPED listen{};
+  ULONGLONG next_object_retry = 0;
   std::wstring install_folder;
   std::wstring openvpn_program;
   std::wstring service_folder;  // empty when missing or not trusted
-  std::optional<ClientSession> session;
+  std::optional<Session> session;
   std::optional<RouteGuard> guard;
   bool wait_failure_logged = false;
-  // An OpenVPN that was told to exit but not waited for (the client went
-  // away, or the service is stopping), with the exit event kept alive so
-  // that OpenVPN finds it set even if it opens it late.
-  std::optional<RunningOpenVpn> departing;
-  UniqueEvent departing_exit_event;
+  // The OpenVPN being supervised, and whose it is.
+  bool supervising = false;
+  std::vector<BYTE> openvpn_user_sid;
+  // An open request that came while OpenVPN ran; served once it has ended.
+  std::optional<ULONGLONG> open_requested_at;
+  std::optional<Departing> departing;
 };
 
-// How long a told-to-exit OpenVPN may take before the next one starts, or
-// before the service stops.
-constexpr DWORD kDepartingGraceMs = 10000;
+ULONGLONG Now() { return ::GetTickCount64(); }
 
-void Listen(Worker& w, bool log_failure) {
-  const HANDLE event = w.listen.hEvent;
-  w.listen = OVERLAPPED{};
-  w.listen.hEvent = event;
-  if (!::ConnectNamedPipe(w.pipe.Get(), &w.listen)) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_PIPE_CONNECTED) {
-      // A client got in between creating the pipe and listening; the system
-      // does not signal that, so the worker does, to read its message.
-      ::SetEvent(event);
-    } else if (error != ERROR_IO_PENDING && log_failure) {
-      w.log.WriteCode("ConnectNamedPipe failed", error);
-    }
-  }
+std::vector<BYTE> TokenUserSid(HANDLE token) {
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (token == nullptr || !::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return {};
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+  const auto* bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
 }
 
-void Relisten(Worker& w) {
-  ::DisconnectNamedPipe(w.pipe.Get());
-  ::ResetEvent(w.listen.hEvent);
-  Listen(w, false);
+bool AllObjectsMade(const Worker& w) {
+  return w.pipe->IsOpen() && w.sync_event.IsValid() && w.open_event.IsValid() && w.exit_event.IsValid();
 }
 
-// A failed wait (an object that could not be created) would repeat at
-// once for ever: log it once per run of failures and slow down.
-void BackOffAfterFailedWait(Worker& w) {
-  if (!w.wait_failure_logged) {
-    w.log.WriteCode("Waiting for events failed", ::GetLastError());
-    w.wait_failure_logged = true;
-  }
-  ::Sleep(kFailedWaitBackoffMs);
+void MakeObjects(Worker& w) {
+  w.pipe->Open();
+  w.sync_event.Create(w.log, &w.event_attributes);
+  w.open_event.Create(w.log, &w.event_attributes);
+  w.exit_event.Create(w.log, &w.event_attributes);
+  w.next_object_retry = Now() + kObjectRetryMs;
 }
 
-void StoreClientPaths(Worker& w, const ipc::SetPathPayload& payload) {
-  const std::optional<std::u16string> folder = ipc::DecodeSetPathPayload(payload);
+void RetireDeparting(Worker& w, DWORD grace_ms);
+void AcknowledgeHeldBackPaths(Worker& w);
+
+// The client learns that its paths are stored. From here on, an exit it
+// asks for belongs to the start it is about to request.
+void AcknowledgePaths(Worker& w) {
+  ::ResetEvent(w.exit_event.Get());
+  w.session->acknowledged_at = Now();
+  ::SetEvent(w.sync_event.Get());
+}
+
+void StoreClientPaths(Worker& w, const PipeMessage& message) {
+  const std::optional<std::u16string> folder = ipc::DecodeSetPathPayload(*message.payload);
   if (!folder) {
     w.log.Write("MSG_SET_PATH refused: the folder is not terminated");
     return;
@@ -97,7 +126,7 @@ void StoreClientPaths(Worker& w, const ipc::SetPathPayload& payload) {
     return;
   }
   DWORD error = 0;
-  std::optional<PipeClient> client = IdentifyPipeClient(w.pipe.Get(), &error);
+  std::optional<PipeClient> client = IdentifyPipeClient(message.pipe, &error);
   if (!client) {
     w.log.WriteCode("MSG_SET_PATH refused: the sender cannot be identified", error);
     return;
@@ -112,53 +141,43 @@ void StoreClientPaths(Worker& w, const ipc::SetPathPayload& payload) {
     w.log.Write("MSG_SET_PATH refused: the folder is reached through a link");
     return;
   }
-  w.session = ClientSession{paths, std::move(client->token)};
+  ULONG sender_id = 0;
+  UniqueProcess sender;
+  if (::GetNamedPipeClientProcessId(message.pipe, &sender_id)) {
+    sender.Reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, sender_id));
+  }
+  if (!sender) {
+    w.log.WriteCode("MSG_SET_PATH refused: the sending process cannot be identified", ::GetLastError());
+    return;
+  }
+  std::vector<BYTE> user_sid = TokenUserSid(client->token.Get());
+  // OpenVPN's management port is the same for everyone: a second user's
+  // client would hand its credentials to the first user's OpenVPN.
+  const bool openvpn_of_another_user = (w.supervising || w.departing) && user_sid != w.openvpn_user_sid;
+  const bool pending_for_another_user = w.session && !w.session->used && w.session->user_sid != user_sid &&
+                                        Now() - w.session->stored_at <= kOpenRequestWindowMs;
+  if (user_sid.empty() || openvpn_of_another_user || pending_for_another_user) {
+    w.log.Write(openvpn_of_another_user ? "MSG_SET_PATH refused: OpenVPN is running for another user"
+                                        : "MSG_SET_PATH refused: another user's connection request is pending");
+    return;
+  }
+  w.session.emplace();
+  w.session->client = ClientSession{paths, std::move(client->token)};
+  w.session->sender = std::move(sender);
+  w.session->user_sid = std::move(user_sid);
+  w.session->stored_at = Now();
   w.log.Write("All paths updated");
-  ::SetEvent(w.sync_event.Get());
+  // An OpenVPN that was told to exit still owns the exit event's signal:
+  // the acknowledgement waits until it has gone.
+  const bool exit_pending = w.supervising && IsEventSet(w.exit_event.Get());
+  if (!exit_pending && !w.departing) AcknowledgePaths(w);
 }
 
-// Reads and handles one message on the connected pipe.
-void HandlePipeMessage(Worker& w) {
-  UniqueEvent read_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!read_event) w.log.WriteCode("Failed to create dummy event", ::GetLastError());
-  PipeReader reader(w.pipe.Get(), read_event.Get());
-
-  ipc::MessageCodeBytes code_bytes{};
-  const ReadResult code_read = reader.Read(code_bytes.data(), code_bytes.size(), ipc::kCodeReadTimeoutMs);
-  switch (code_read.outcome) {
-    case ReadOutcome::kComplete:
+void HandleMessage(Worker& w, const PipeMessage& message) {
+  switch (message.code) {
+    case ipc::MSG_SET_PATH:
+      StoreClientPaths(w, message);
       break;
-    case ReadOutcome::kStartFailed:
-      w.log.WriteCode("Reading from pipe failed", code_read.error);
-      return;
-    case ReadOutcome::kTimedOut:
-      w.log.Write("No data arrived from the pipe");
-      return;
-    case ReadOutcome::kWaitFailed:
-      w.log.WriteCode("Failed to receive data from the pipe", code_read.error);
-      return;
-    case ReadOutcome::kUnexpected:
-      w.log.Append("Unexpected behavior while waiting for data from pipe. ");
-      w.log.AppendNumber(static_cast<int32_t>(code_read.error));
-      w.log.Write("");
-      return;
-    case ReadOutcome::kIncomplete:
-      w.log.WriteCode("Reading from pipe failed", code_read.error);
-      return;
-  }
-
-  switch (ipc::DecodeMessageCode(code_bytes)) {
-    case ipc::MSG_SET_PATH: {
-      w.log.Write("Message MSG_SET_PATH");
-      ipc::SetPathPayload payload{};
-      const ReadResult payload_read = reader.Read(payload.data(), payload.size(), ipc::kPayloadReadTimeoutMs);
-      if (payload_read.outcome == ReadOutcome::kComplete) {
-        StoreClientPaths(w, payload);
-      } else if (payload_read.outcome == ReadOutcome::kIncomplete) {
-        w.log.Write("MSG_SET_PATH refused: the message is incomplete");
-      }
-      break;
-    }
     case ipc::MSG_CHECK_ROUTES:
       w.guard->CheckRoutes();
       break;
@@ -167,82 +186,168 @@ void HandlePipeMessage(Worker& w) {
   }
 }
 
-// Makes sure an earlier OpenVPN is gone: it holds the management port.
-void RetireDepartingOpenVpn(Worker& w) {
-  if (!w.departing) return;
-  if (::WaitForSingleObject(w.departing->process.Get(), kDepartingGraceMs) == WAIT_TIMEOUT) {
-    w.log.Write("OpenVPN did not exit when told to; ending it");
-    ::TerminateProcess(w.departing->process.Get(), 1);
-    ::WaitForSingleObject(w.departing->process.Get(), kDepartingGraceMs);
+constexpr size_t kPipeActivity = static_cast<size_t>(-1);
+
+// Waits until one of `state_handles` fires and returns its index (a null
+// entry is never waited on), or returns kPipeActivity once a pipe client has
+// been served. Pipe reads, a departing OpenVPN and the retries of the named
+// objects are looked after on the way; nothing here waits for long on
+// anything but the handles, and the stop event is always among them.
+size_t WaitForWork(Worker& w, const std::vector<HANDLE>& state_handles) {
+  const CommandPipe::Handler handler = [&w](const PipeMessage& message) { HandleMessage(w, message); };
+  for (;;) {
+    std::vector<HANDLE> handles;
+    std::vector<size_t> state_index;
+    for (size_t i = 0; i < state_handles.size(); ++i) {
+      if (state_handles[i] == nullptr) continue;
+      handles.push_back(state_handles[i]);
+      state_index.push_back(i);
+    }
+    const size_t pipe_first = handles.size();
+    w.pipe->AppendWaitHandles(handles);
+    const size_t departing_index = handles.size();
+    if (w.departing) handles.push_back(w.departing->openvpn.process.Get());
+
+    const ULONGLONG now = Now();
+    DWORD timeout = w.pipe->MillisecondsToNextDeadline();
+    if (w.departing) timeout = std::min<DWORD>(timeout, w.departing->deadline <= now ? 0 : static_cast<DWORD>(w.departing->deadline - now));
+    if (!AllObjectsMade(w)) {
+      timeout = std::min<DWORD>(timeout, w.next_object_retry <= now ? 0 : static_cast<DWORD>(w.next_object_retry - now));
+    }
+
+    const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
+    if (result != WAIT_FAILED) w.wait_failure_logged = false;
+    if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + handles.size()) {
+      const size_t index = result - WAIT_OBJECT_0;
+      if (index < pipe_first) return state_index[index];
+      if (index < departing_index) {
+        if (w.pipe->OnEvent(index - pipe_first, handler)) return kPipeActivity;
+        continue;
+      }
+      RetireDeparting(w, 0);
+      continue;
+    }
+    // An abandoned mutex: its holder died, which is an answer too.
+    if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + pipe_first) return state_index[result - WAIT_ABANDONED_0];
+    if (result == WAIT_TIMEOUT) {
+      if (w.departing && Now() >= w.departing->deadline) RetireDeparting(w, 0);
+      if (!AllObjectsMade(w) && Now() >= w.next_object_retry) MakeObjects(w);
+      if (w.pipe->OnDeadlines()) return kPipeActivity;
+      continue;
+    }
+    // A handle went bad under the worker. The stop event is watched alone
+    // for a while, so that a stop is seen whatever else fails.
+    if (!w.wait_failure_logged) w.log.WriteCode("Waiting for events failed", ::GetLastError());
+    w.wait_failure_logged = true;
+    if (::WaitForSingleObject(w.stop_event.Get(), kFailedWaitBackoffMs) == WAIT_OBJECT_0) return 0;
   }
-  w.departing.reset();
-  w.departing_exit_event.Reset();
 }
 
-void Supervise(Worker& w, RunningOpenVpn& openvpn, UniqueEvent& exit_event) {
+// Makes sure a told-to-exit OpenVPN is gone, within `grace_ms` at most
+// beyond its own deadline.
+void RetireDeparting(Worker& w, DWORD grace_ms) {
+  if (!w.departing) return;
+  HANDLE process = w.departing->openvpn.process.Get();
+  const ULONGLONG now = Now();
+  const DWORD wait = w.departing->deadline > now ? static_cast<DWORD>(std::min<ULONGLONG>(w.departing->deadline - now, grace_ms)) : 0;
+  if (::WaitForSingleObject(process, wait) == WAIT_TIMEOUT) {
+    if (Now() < w.departing->deadline && grace_ms == 0) return;  // not yet
+    w.log.Write("OpenVPN did not exit when told to; ending it");
+    ::TerminateProcess(process, 1);
+    ::WaitForSingleObject(process, kShutdownGraceMs);
+  }
+  w.departing.reset();
+  AcknowledgeHeldBackPaths(w);
+}
+
+// Paths that came while an OpenVPN was on its way out are acknowledged once
+// it has gone, if their client is still waiting for that.
+void AcknowledgeHeldBackPaths(Worker& w) {
+  if (!w.session || w.session->used || w.session->acknowledged_at != 0 || w.supervising || w.departing) return;
+  if (Now() - w.session->stored_at > ipc::kSyncWaitTimeoutMs) {
+    w.log.Write("MSG_SET_PATH dropped: the connection tool stopped waiting for it");
+    w.session.reset();
+    return;
+  }
+  AcknowledgePaths(w);
+}
+
+void TellOpenVpnToExit(Worker& w, RunningOpenVpn& openvpn) {
+  ::SetEvent(w.exit_event.Get());
+  // Not waited for here; the next start, or the service's stop, makes sure
+  // it is gone.
+  w.departing = Departing{std::move(openvpn), Now() + kDepartingGraceMs};
+}
+
+void Supervise(Worker& w, RunningOpenVpn& openvpn, UniqueMutex client_mutex, HANDLE sender) {
   w.log.Write("OpenVPN is fired. Waiting for events");
-  // Not running: the client is gone, and this creates an unowned mutex that
-  // the wait below takes at once.
-  UniqueMutex client_mutex(::CreateMutexW(nullptr, FALSE, ToWide(ipc::kClientMutexName).c_str()));
+  w.supervising = true;
+  bool own_mutex = false;
   for (;;) {
-    const HANDLE handles[] = {openvpn.process.Get(), client_mutex.Get(), w.stop_event.Get(), w.listen.hEvent};
-    const DWORD result = ::WaitForMultipleObjects(4, handles, FALSE, INFINITE);
-    if (result == WAIT_OBJECT_0) {
+    // The open event is watched too, so that a request that comes now is
+    // timed from when it came, and served when this OpenVPN has ended.
+    const std::vector<HANDLE> handles = {openvpn.process.Get(), client_mutex.Get(), w.stop_event.Get(), sender,
+                                         w.open_event.Get()};
+    const size_t result = WaitForWork(w, handles);
+    if (result == 0) {
       w.log.Write("OpenVPN process terminated");
       break;
     }
-    // A client that ends never releases its mutex, so its end usually comes
-    // as an abandoned mutex, which this thread now owns once, like a plain
-    // acquisition: both are released once below.
-    const bool client_gone = result == WAIT_OBJECT_0 + 1 || result == WAIT_ABANDONED_0 + 1;
-    if (client_gone || result == WAIT_OBJECT_0 + 2) {
-      w.log.Write(client_gone ? "Tool terminated" : "System requesting service shutdown");
-      ipc::SignalOpenVpnExit();
-      // Not waited for here; the next start, or the service's stop, makes
-      // sure it is gone.
-      w.departing = std::move(openvpn);
-      w.departing_exit_event = std::move(exit_event);
+    // A client that ends never releases its mutex, so its end comes as an
+    // abandoned mutex, which this thread then owns, like an acquisition.
+    // The process that asked for this OpenVPN ending means the same.
+    if (result == 1 || result == 3 || result == 2) {
+      own_mutex = result == 1;
+      w.log.Write(result == 2 ? "System requesting service shutdown" : "Tool terminated");
+      TellOpenVpnToExit(w, openvpn);
       break;
     }
-    if (result == WAIT_OBJECT_0 + 3) {
-      HandlePipeMessage(w);
-      Relisten(w);
-      continue;
-    }
-    if (result == WAIT_FAILED) BackOffAfterFailedWait(w);
+    if (result == 4) w.open_requested_at = Now();
   }
-  if (client_mutex) ::ReleaseMutex(client_mutex.Get());
+  if (own_mutex) ::ReleaseMutex(client_mutex.Get());
+  w.supervising = false;
   // The tunnel is down: the machine gets its own default routes back.
   w.guard->RestoreRoutes();
+  AcknowledgeHeldBackPaths(w);
 }
 
-void StartAndSupervise(Worker& w) {
+void StartAndSupervise(Worker& w, ULONGLONG requested_at) {
   w.log.Write("Connection tool requests Open VPN startup");
-  if (!w.session) {
-    w.log.Write("No data folder has been set; OpenVPN is not started");
+  StartRequestFacts facts;
+  UniqueMutex client_mutex;
+  if (w.session) {
+    Session& s = *w.session;
+    facts.have_paths = true;
+    facts.paths_used = s.used || s.acknowledged_at == 0;
+    facts.request_age_ms = requested_at >= s.acknowledged_at ? requested_at - s.acknowledged_at : 0;
+    facts.sender_running = ::WaitForSingleObject(s.sender.Get(), 0) == WAIT_TIMEOUT;
+    facts.client_mutex = OpenClientMutex(ToWide(ipc::kClientMutexName), &client_mutex);
+    facts.exit_event_ready = w.exit_event.IsValid();
+    facts.exit_requested = IsEventSet(w.exit_event.Get());
+  }
+  if (const std::string refusal = RefuseStart(facts); !refusal.empty()) {
+    w.log.Write(refusal);
+    if (w.session && !w.session->used && w.session->acknowledged_at != 0) w.session->used = true;
     return;
   }
-  RetireDepartingOpenVpn(w);
-  // The exit event exists before OpenVPN does, so that an exit signalled
-  // while OpenVPN is still starting stays set for it to see; without it, a
-  // client that goes away at once would leave OpenVPN running for good.
-  SECURITY_ATTRIBUTES event_attributes{sizeof event_attributes, w.event_descriptor.Get(), FALSE};
-  UniqueEvent exit_event(::CreateEventW(&event_attributes, TRUE, FALSE, ToWide(ipc::kExitEventName).c_str()));
-  // A stale signal from an earlier connection must not stop this one.
-  if (exit_event) ::ResetEvent(exit_event.Get());
-  std::optional<RunningOpenVpn> openvpn = StartOpenVpn(w.log, *w.session, w.openvpn_program, w.service_folder);
+  w.session->used = true;
+  RetireDeparting(w, kDepartingGraceMs);
+  std::optional<RunningOpenVpn> openvpn = StartOpenVpn(w.log, w.session->client, w.openvpn_program, w.service_folder);
   if (!openvpn) return;
-  Supervise(w, *openvpn, exit_event);
+  w.openvpn_user_sid = w.session->user_sid;
+  // The sender's handle outlives a later MSG_SET_PATH that replaces the
+  // session while this OpenVPN runs.
+  UniqueProcess sender;
+  HANDLE duplicate = nullptr;
+  if (::DuplicateHandle(::GetCurrentProcess(), w.session->sender.Get(), ::GetCurrentProcess(), &duplicate, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS)) {
+    sender.Reset(duplicate);
+  }
+  Supervise(w, *openvpn, std::move(client_mutex), sender.Get());
 }
 
 void SetUp(Worker& w) {
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-
-  // The stop event exists before the service says it is running, so that a
-  // stop control always finds something to set.
-  w.stop_event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  const DWORD stop_event_error = ::GetLastError();
-  PublishStopEvent(w.stop_event.Get());
 
   if (!ReportStatusToSCMgr(SERVICE_RUNNING, 0)) w.log.WriteCode("ReportStatusToSCMgr failed", ::GetLastError());
 
@@ -252,26 +357,10 @@ void SetUp(Worker& w) {
     w.log.WriteCode("InitializeSecurityDescriptor failed", ::GetLastError());
   }
   // Not inheritable: OpenVPN has no business with the pipe or the events.
-  SECURITY_ATTRIBUTES pipe_attributes{sizeof pipe_attributes, w.pipe_descriptor.Get(), FALSE};
-  SECURITY_ATTRIBUTES event_attributes{sizeof event_attributes, w.event_descriptor.Get(), FALSE};
-
-  w.pipe.Reset(::CreateNamedPipeW(
-      ToWide(ipc::kPipeName).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, ipc::kPipeBufferSize,
-      ipc::kPipeBufferSize, 0, &pipe_attributes));
-  if (!w.pipe) w.log.WriteCode("Communication pipe filed to create", ::GetLastError());
-
-  w.sync_event.Reset(::CreateEventW(&event_attributes, FALSE, FALSE, ToWide(ipc::kSyncEventName).c_str()));
-  if (!w.sync_event) w.log.WriteCode("Create sync event failed", ::GetLastError());
-
-  if (!w.stop_event) w.log.WriteCode("CreateEvent(0, TRUE, FALSE, 0) failed", stop_event_error);
-
-  w.open_event.Reset(::CreateEventW(&event_attributes, FALSE, FALSE, ToWide(ipc::kOpenEventName).c_str()));
-  if (!w.open_event) w.log.WriteCode("CreateEvent(&sa, FALSE, FALSE, OPENVPN_OPEN) failed", ::GetLastError());
-
-  w.listen_event.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!w.listen_event) w.log.WriteCode("CreateEvent(0, FALSE, FALSE, NULL) failed", ::GetLastError());
-  w.listen.hEvent = w.listen_event.Get();
+  w.pipe_attributes = SECURITY_ATTRIBUTES{sizeof w.pipe_attributes, w.pipe_descriptor.Get(), FALSE};
+  w.event_attributes = SECURITY_ATTRIBUTES{sizeof w.event_attributes, w.event_descriptor.Get(), FALSE};
+  w.pipe.emplace(w.log, ToWide(ipc::kPipeName), &w.pipe_attributes);
+  MakeObjects(w);
 
   const InstallFolderResult install = ReadInstallFolder();
   if (install.open_status != ERROR_SUCCESS) {
@@ -285,23 +374,20 @@ void SetUp(Worker& w) {
   w.guard.emplace(w.log, ServiceRouteTable(), RouteJournalPath(w.service_folder));
   // Routes deleted by a service that did not get to put them back.
   w.guard->RestoreRoutes();
-
-  Listen(w, true);
 }
 
 void ShutDown(Worker& w) {
   w.log.Write("System requesting service shutdown");
-  ipc::SignalOpenVpnExit();
-  RetireDepartingOpenVpn(w);
+  if (w.exit_event.IsValid()) ::SetEvent(w.exit_event.Get());
+  RetireDeparting(w, kShutdownGraceMs);
   w.guard->RestoreRoutes();
   PublishStopEvent(nullptr);
-  if (w.pipe) ::CancelIoEx(w.pipe.Get(), &w.listen);
-  w.stop_event.Reset();
-  w.open_event.Reset();
-  w.listen_event.Reset();
-  w.pipe.Reset();
-  w.sync_event.Reset();
+  w.pipe.reset();
+  w.open_event.Close();
+  w.sync_event.Close();
+  w.exit_event.Close();
   w.session.reset();
+  w.stop_event.Reset();
   ReportStatusToSCMgr(SERVICE_STOPPED, 0);
 }
 
@@ -312,23 +398,33 @@ void RunWorker() {
   w.service_folder = TrustedServiceFolder();
   w.log = OpenServiceLog();
   w.log.Write("Service started");
+  // The stop event exists before the service says it is running, so that a
+  // stop control always finds something to set. Without it the service
+  // could never be stopped, so it does not run at all.
+  w.stop_event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!w.stop_event) {
+    w.log.WriteCode("CreateEvent(0, TRUE, FALSE, 0) failed", ::GetLastError());
+    ReportStatusToSCMgr(SERVICE_STOPPED, 0);
+    w.log.Close();
+    return;
+  }
+  PublishStopEvent(w.stop_event.Get());
   SetUp(w);
 
   for (;;) {
     w.log.Write("Service is waiting for events");
-    const HANDLE handles[] = {w.stop_event.Get(), w.open_event.Get(), w.listen_event.Get()};
-    const DWORD result = ::WaitForMultipleObjects(3, handles, FALSE, INFINITE);
-    if (result == WAIT_OBJECT_0) break;
-    if (result == WAIT_OBJECT_0 + 1) {
-      w.wait_failure_logged = false;
-      StartAndSupervise(w);
-    } else if (result == WAIT_OBJECT_0 + 2) {
-      w.wait_failure_logged = false;
-      HandlePipeMessage(w);
-      Relisten(w);
-    } else if (result == WAIT_FAILED) {
-      BackOffAfterFailedWait(w);
+    // A request that came while the last OpenVPN ran is served now, unless
+    // the service is stopping.
+    if (w.open_requested_at && !IsEventSet(w.stop_event.Get())) {
+      const ULONGLONG requested_at = *w.open_requested_at;
+      w.open_requested_at.reset();
+      StartAndSupervise(w, requested_at);
+      continue;
     }
+    w.open_requested_at.reset();
+    const size_t result = WaitForWork(w, {w.stop_event.Get(), w.open_event.Get()});
+    if (result == 0) break;
+    if (result == 1) StartAndSupervise(w, Now());
   }
   ShutDown(w);
   w.log.Close();

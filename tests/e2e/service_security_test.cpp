@@ -90,8 +90,12 @@ TEST(ServiceSecurityDescriptors, LocalUsersMayOnlyWriteThePipeAndUseTheEvents) {
   const Rights users = RightsOf(service::kPipeSddl, WinAuthenticatedUserSid);
   EXPECT_EQ(users.allowed & (FILE_WRITE_DATA | SYNCHRONIZE), static_cast<ACCESS_MASK>(FILE_WRITE_DATA | SYNCHRONIZE));
   EXPECT_EQ(users.allowed & (FILE_READ_DATA | FILE_CREATE_PIPE_INSTANCE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL), 0u);
-  // Nobody, administrators included, may add a second instance of the pipe.
-  EXPECT_NE(RightsOf(service::kPipeSddl, WinWorldSid).denied & FILE_CREATE_PIPE_INSTANCE, 0u);
+  // Only the service's own account makes instances of the pipe; a user's
+  // instance would receive other users' requests.
+  EXPECT_EQ(RightsOf(service::kPipeSddl, WinWorldSid).allowed, 0u);
+  EXPECT_EQ(RightsOf(service::kPipeSddl, WinBuiltinUsersSid).allowed, 0u);
+  EXPECT_EQ(RightsOf(service::kPipeSddl, WinInteractiveSid).allowed, 0u);
+  EXPECT_NE(RightsOf(service::kPipeSddl, WinLocalSystemSid).allowed & (GENERIC_ALL | FILE_CREATE_PIPE_INSTANCE), 0u);
   EXPECT_EQ(RightsOf(service::kPipeSddl, WinAnonymousSid).denied, static_cast<ACCESS_MASK>(GENERIC_ALL));
   EXPECT_EQ(RightsOf(service::kPipeSddl, WinNetworkSid).denied, static_cast<ACCESS_MASK>(GENERIC_ALL));
 

@@ -9,6 +9,7 @@
 #include "base/known_folders_win.h"
 #include "ipc/protocol.h"
 #include "ipc/senders_win.h"
+#include "tests/win_test_support/pipe_client_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
@@ -23,38 +24,11 @@ constexpr char kStarted[] =
     "Service started\r\n"
     "Service is waiting for events\r\n";
 
-// Opens the service's pipe as a client would and writes `parts` one by one;
-// returns how many were written.
-size_t WriteToPipe(const std::vector<std::string>& parts, DWORD pause_ms = 0) {
-  UniquePipe pipe;
-  for (int attempt = 0; attempt < 100 && !pipe; ++attempt) {
-    pipe.Reset(::CreateFileW(L"\\\\.\\pipe\\VeltronaVPNCommunication", FILE_WRITE_DATA | SYNCHRONIZE, 0, nullptr,
-                             OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IMPERSONATION, nullptr));
-    if (!pipe) ::Sleep(20);  // between two messages the pipe is briefly busy
-  }
-  size_t count = 0;
-  for (size_t i = 0; pipe && i < parts.size(); ++i, ++count) {
-    if (i != 0 && pause_ms != 0) ::Sleep(pause_ms);
-    DWORD written = 0;
-    if (!::WriteFile(pipe.Get(), parts[i].data(), static_cast<DWORD>(parts[i].size()), &written, nullptr)) break;
-  }
-  return count;
-}
+using test_support::SyncEventIsSet;
+using test_support::WriteToPipe;
 
-std::string Code(uint32_t code) {
-  const auto bytes = ipc::EncodeMessageCode(code);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-std::string SetPathPayload(const std::wstring& folder) {
-  const auto payload = ipc::EncodeSetPathPayload(std::u16string(folder.begin(), folder.end()));
-  return std::string(payload->begin(), payload->end());
-}
-
-bool SyncEventIsSet() {
-  UniqueEvent sync(::OpenEventW(SYNCHRONIZE, FALSE, L"Global\\VTOpenVPNSync"));
-  return sync && ::WaitForSingleObject(sync.Get(), 0) == WAIT_OBJECT_0;
-}
+std::string Code(uint32_t code) { return test_support::CodeBytes(code); }
+std::string SetPathPayload(const std::wstring& folder) { return test_support::SetPathBytes(folder); }
 
 class ServiceWorker : public ::testing::Test {
  protected:
@@ -93,14 +67,11 @@ TEST_F(ServiceWorker, ANormalConnectionLogsEachStep) {
   EXPECT_NE(output.find("Veltrona VPN\\session\\Veltrona.ovpn"), std::string::npos) << output;
 }
 
-TEST_F(ServiceWorker, AnOpenRequestWithoutAClientEndsAtOnce) {
+TEST_F(ServiceWorker, AnOpenRequestWithoutAClientStartsNothing) {
   RequestStart();
-  ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 3));
-  EXPECT_NE(InstalledService::LogText().find("OpenVPN is fired. Waiting for events\r\n"
-                                             "Tool terminated\r\n"
-                                             "Service is waiting for events\r\n"),
-            std::string::npos)
+  ASSERT_TRUE(InstalledService::WaitForLog("The connection tool is not running; OpenVPN is not started"))
       << InstalledService::LogText();
+  EXPECT_EQ(InstalledService::LogText().find("OpenVPN is fired"), std::string::npos);
 }
 
 TEST_F(ServiceWorker, AStopDuringSupervisionTellsOpenVpnToExit) {
@@ -125,8 +96,10 @@ TEST_F(ServiceWorker, ASecondOpenRequestWaitsForTheFirstOpenVpnToEnd) {
   ASSERT_TRUE(InstalledService::WaitForLog("All paths updated", 20000, 2));
   ::Sleep(300);
   EXPECT_EQ(CountOccurrences(InstalledService::LogText(), "Connection tool requests Open VPN startup"), 1u);
-  ipc::SignalOpenVpnExit();
-  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events", 20000, 2));
+  // The first OpenVPN ends on its own (not by the client's exit, which
+  // would be meant for the second start too).
+  test_support::TerminateProcesses(L"openvpn.exe");
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events", 20000, 2)) << InstalledService::LogText();
   const std::string log = InstalledService::LogText();
   EXPECT_LT(log.find("OpenVPN process terminated"), log.rfind("Connection tool requests Open VPN startup")) << log;
   ASSERT_TRUE(InstalledService::WaitForOpenVpnReady()) << InstalledService::LogText() << InstalledService::OpenVpnOutput();
@@ -134,11 +107,29 @@ TEST_F(ServiceWorker, ASecondOpenRequestWaitsForTheFirstOpenVpnToEnd) {
   ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated", 20000, 2));
 }
 
-TEST_F(ServiceWorker, AnAbandonedClientMutexMeansTheClientIsGone) {
-  // A client that dies holds the mutex without releasing it.
-  std::thread([] { ::CreateMutexW(nullptr, TRUE, L"Global\\VeltronaIsOpened"); }).join();
+TEST_F(ServiceWorker, AClientThatDiesWhileConnectedTakesItsOpenVpnDown) {
+  // A client that dies holds its mutex without releasing it.
+  UniqueEvent die(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueEvent holding(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueMutex mutex;
+  std::thread client([&] {
+    mutex.Reset(::CreateMutexW(nullptr, TRUE, L"Global\\VeltronaIsOpened"));
+    ::SetEvent(holding.Get());
+    ::WaitForSingleObject(die.Get(), INFINITE);
+  });
+  ::WaitForSingleObject(holding.Get(), 5000);
   RequestStart();
-  ASSERT_TRUE(InstalledService::WaitForLog("Tool terminated"));
+  const bool fired = InstalledService::WaitForLog("OpenVPN is fired. Waiting for events");
+  ::SetEvent(die.Get());
+  client.join();
+  ASSERT_TRUE(fired) << InstalledService::LogText();
+  ASSERT_TRUE(InstalledService::WaitForLog("Tool terminated")) << InstalledService::LogText();
+  // And OpenVPN was told to go.
+  for (const ULONGLONG deadline = ::GetTickCount64() + 15000;
+       test_support::CountProcesses(L"openvpn.exe") != 0 && ::GetTickCount64() < deadline;) {
+    ::Sleep(50);
+  }
+  EXPECT_EQ(test_support::CountProcesses(L"openvpn.exe"), 0u);
 }
 
 TEST_F(ServiceWorker, RouteCheckWhileIdleFindsNoTunnel) {
@@ -186,8 +177,7 @@ TEST_F(ServiceWorker, AFolderThatIsNotTheSendersIsRefused) {
   ASSERT_TRUE(InstalledService::WaitForLog("MSG_SET_PATH refused: the folder is not the sender's data folder"));
   EXPECT_FALSE(SyncEventIsSet());
   // An open request now starts nothing.
-  UniqueEvent open(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\VTOpenVPNOpen"));
-  ::SetEvent(open.Get());
+  ASSERT_TRUE(test_support::SetOpenEvent());
   ASSERT_TRUE(InstalledService::WaitForLog("No data folder has been set; OpenVPN is not started"));
 }
 
