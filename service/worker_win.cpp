@@ -8,6 +8,7 @@
 #include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
+#include "ipc/management_port_win.h"
 #include "ipc/protocol.h"
 #include "ipc/senders_win.h"
 #include "service/data_folder.h"
@@ -223,6 +224,12 @@ void StartAndSupervise(Worker& w) {
     return;
   }
   RetireDepartingOpenVpn(w);
+  // Whoever listens there would be handed the user's credentials.
+  if (ipc::ManagementPortTaken()) {
+    w.log.Write("The management port " + std::to_string(ipc::kManagementPort) +
+                " is in use by another program; OpenVPN is not started");
+    return;
+  }
   // The exit event exists before OpenVPN does, so that an exit signalled
   // while OpenVPN is still starting stays set for it to see; without it, a
   // client that goes away at once would leave OpenVPN running for good.
