@@ -8,6 +8,7 @@
 #include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
+#include "ipc/management_port_win.h"
 #include "ipc/protocol.h"
 #include "service/command_pipe_win.h"
 #include "service/data_folder.h"
@@ -332,6 +333,12 @@ void StartAndSupervise(Worker& w, ULONGLONG requested_at) {
   }
   w.session->used = true;
   RetireDeparting(w, kDepartingGraceMs);
+  // Whoever listens there would be handed the user's credentials.
+  if (ipc::ManagementPortTaken()) {
+    w.log.Write("The management port " + std::to_string(ipc::kManagementPort) +
+                " is in use by another program; OpenVPN is not started");
+    return;
+  }
   std::optional<RunningOpenVpn> openvpn = StartOpenVpn(w.log, w.session->client, w.openvpn_program, w.service_folder);
   if (!openvpn) return;
   w.openvpn_user_sid = w.session->user_sid;

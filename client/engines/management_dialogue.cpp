@@ -70,6 +70,11 @@ void ManagementDialogue::OnServiceUnavailable() {
   EndSession(EndReason::kServiceNotStarted);
 }
 
+void ManagementDialogue::OnForeignListener() {
+  if (!active_) return;
+  EndSession(EndReason::kForeignListener);
+}
+
 void ManagementDialogue::OnReceived(std::string_view bytes) {
   if (!active_) return;
   framer_.Feed(bytes, [this](std::string_view text, bool cut) { return HandleLine(text, cut); });
@@ -247,6 +252,8 @@ void ManagementDialogue::EndSession(EndReason reason) {
       return Emit(Make(ActionKind::kShowLoginFailedDialog));
     case EndReason::kServiceNotStarted:
       return Emit(Message(kServiceNotStartedText, kErrorCaption, MessageIcon::kError));
+    case EndReason::kForeignListener:
+      return Emit(Message(kForeignListenerText, kMessageCaption, MessageIcon::kWarning));
   }
 }
 

@@ -73,6 +73,9 @@ inline constexpr std::u16string_view kErrorCaption = u"Error";
 inline constexpr std::u16string_view kConnectionLostText = u"Connection lost. Try to reconnect later.";
 inline constexpr std::u16string_view kServiceNotStartedText =
     u"Service VeltronaVPN isn't started! Try to reinstall Veltrona VPN Free Trial";
+inline constexpr std::u16string_view kForeignListenerText =
+    u"Another program is using the port of the VPN connection (127.0.0.1:13247), so Veltrona VPN did not send your "
+    u"VPN ID and activation code to it. Close that program and connect again.";
 
 class ManagementDialogue {
  public:
@@ -87,6 +90,10 @@ class ManagementDialogue {
   // The service could not be asked to start OpenVPN (no pipe): nothing will
   // ever listen, so the attempt ends without waiting out the window.
   void OnServiceUnavailable();
+  // The management connection was accepted by a program other than the
+  // installed OpenVPN. Nothing may be sent to it, and waiting on cannot
+  // help: the attempt ends here.
+  void OnForeignListener();
   // Bytes received from the management socket, in any segmentation.
   void OnReceived(std::string_view bytes);
   // The unsent rest of the command in flight; empty when nothing is to go.
@@ -131,7 +138,7 @@ class ManagementDialogue {
   void HandlePassword(std::string_view text);
   void Queue(std::string text);
   void ReplyArrived();
-  enum class EndReason { kConnectionLost, kLoginRejected, kServiceNotStarted };
+  enum class EndReason { kConnectionLost, kLoginRejected, kServiceNotStarted, kForeignListener };
   // Ends the session from inside: close, state 0, then the reason shown.
   void EndSession(EndReason reason);
   static EndReason LostOr(bool login_rejected);

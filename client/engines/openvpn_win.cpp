@@ -9,6 +9,7 @@
 #include "client/common/user_messages_win.h"
 #include "client/config/deployment.h"
 #include "client/config/http_client_win.h"
+#include "client/config/settings_store_win.h"
 #include "client/engines/management_text.h"
 
 namespace veltrona::engines {
@@ -36,6 +37,15 @@ std::string ToAnsi(std::u16string_view text) {
                                             size, nullptr, nullptr);
   result.resize(written > 0 ? static_cast<size_t>(written) : 0);
   return result;
+}
+
+// "<Install Path>openvpn.exe", the program the service starts; empty
+// without an installation.
+std::wstring InstalledOpenVpnProgram() {
+  std::wstring folder;
+  if (!config::ReadStringSetting(config::SettingId::kInstallPath, folder) || folder.empty()) return {};
+  std::wstring program = folder + L"openvpn.exe";
+  return program.size() < MAX_PATH ? program : std::wstring();
 }
 
 UINT IconStyle(MessageIcon icon) { return icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONWARNING; }
@@ -135,14 +145,18 @@ int OpenVPN::OnEvent(uint32_t w_param, int32_t l_param) {
   const WORD error = WSAGETSELECTERROR(static_cast<LPARAM>(l_param));
   switch (event) {
     case FD_READ:
-      OnReadable();
+      if (peer_trusted_) OnReadable();
       break;
     case FD_WRITE:
       SendPending();
       break;
     case FD_CONNECT:
-      dialogue_.OnConnectResult(error, NowMs());
-      Run();
+      if (error == 0) {
+        OnConnected();
+      } else {
+        dialogue_.OnConnectResult(error, NowMs());
+        Run();
+      }
       break;
     case FD_CLOSE:
       OnClosed();
@@ -229,7 +243,34 @@ void OpenVPN::CancelRetry() {
 
 void OpenVPN::CloseSocket() {
   CancelRetry();
+  peer_trusted_ = false;
   socket_.Reset();
+}
+
+void OpenVPN::OnConnected() {
+  // The port is fixed and has no password: a program that listened on it
+  // before OpenVPN would be handed the VPN ID and activation code.
+  if (!PeerIsInstalledOpenVpn()) {
+    dialogue_.OnForeignListener();
+    return Run();
+  }
+  peer_trusted_ = true;
+  // Winsock posts no further FD_READ until recv() is called, so take what an
+  // FD_READ before the check announced.
+  OnReadable();
+  SendPending();
+}
+
+bool OpenVPN::PeerIsInstalledOpenVpn() {
+  sockaddr_in local{};
+  int size = sizeof local;
+  if (!options_.management_peer ||
+      ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&local), &size) != 0 || local.sin_family != AF_INET) {
+    return false;
+  }
+  const ipc::TcpEndpoint client_end{::ntohl(local.sin_addr.s_addr), ::ntohs(local.sin_port)};
+  return ipc::TrustManagementPeer(options_.management_peer(client_end, options_.port),
+                                  ToU16(InstalledOpenVpnProgram()), ipc::RunningUnderWine());
 }
 
 void OpenVPN::OnReadable() {
@@ -245,8 +286,10 @@ void OpenVPN::OnClosed() {
   // What OpenVPN said last (a rejected login, EXITING) decides what the
   // user is told, so take it before the close.
   char buffer[kReceiveChunk];
+  // Nothing of a peer that was never trusted is read.
   for (;;) {
     if (!socket_) return;
+    if (!peer_trusted_) break;
     const int received = ::recv(socket_.Get(), buffer, sizeof buffer, 0);
     if (received <= 0) break;
     dialogue_.OnReceived(std::string_view(buffer, static_cast<size_t>(received)));
@@ -296,7 +339,7 @@ void OpenVPN::Run() {
 
 void OpenVPN::SendPending() {
   for (;;) {
-    if (!socket_) return;
+    if (!socket_ || !peer_trusted_) return;
     const std::string_view pending = dialogue_.PendingOutput();
     if (pending.empty()) return;
     const int sent = ::send(socket_.Get(), pending.data(), static_cast<int>(pending.size()), 0);

@@ -17,6 +17,7 @@
 #include "client/engines/management_dialogue.h"
 #include "client/engines/vpn_interface.h"
 #include "client/resources/resource.h"
+#include "ipc/management_port_win.h"
 #include "ipc/senders_win.h"
 
 namespace veltrona::engines {
@@ -41,6 +42,10 @@ struct OpenVpnOptions {
   // Called after each change of state; the main window redraws itself from
   // GetState() here.
   std::function<void(EngineState)> on_state_changed;
+  // Who holds the server's end of the management connection whose client
+  // end is given. Tests stand in for it: under Wine no socket has an owner.
+  std::function<ipc::PortOwner(const ipc::TcpEndpoint& client_end, uint16_t port)> management_peer =
+      &ipc::ServerEndOwner;
 };
 
 class OpenVPN : public VpnInterface {
@@ -73,6 +78,10 @@ class OpenVPN : public VpnInterface {
   void ScheduleRetry(uint32_t milliseconds);
   void CancelRetry();
   void CloseSocket();
+  // FD_CONNECT without an error: the peer is checked before anything is
+  // read from it or sent to it.
+  void OnConnected();
+  bool PeerIsInstalledOpenVpn();
   void OnReadable();
   void OnClosed();
   // Carries out what the dialogue decided, then sends what is pending.
@@ -87,6 +96,8 @@ class OpenVPN : public VpnInterface {
   HWND main_window_ = nullptr;
   app::ConnectionController* controller_ = nullptr;
   bool retry_pending_ = false;
+  // The installed OpenVPN holds the other end of the current socket.
+  bool peer_trusted_ = false;
   ManagementDialogue dialogue_;
 };
 

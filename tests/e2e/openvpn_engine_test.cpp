@@ -5,12 +5,15 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "client/common/user_messages_win.h"
 #include "client/engines/openvpn_win.h"
+#include "base/wide_text.h"
 #include "tests/win_test_support/engine_window_win.h"
+#include "tests/win_test_support/loopback_listener_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 #include "client/resources/resource.h"
@@ -191,6 +194,90 @@ TEST_F(OpenVpnEngine, CredentialsWithBlanksQuotesAndBackslashesArriveIntact) {
   EXPECT_TRUE(messages_.empty());
   engine_.DisconnectTunnel();
   EXPECT_TRUE(OpenVpnEnded());
+}
+
+// A program that listened on the management port before OpenVPN could: the
+// service starts no OpenVPN, and the engine sends nothing to a listener that
+// is not the installed openvpn.exe. The owner comes through the engine's
+// seam, because Wine reports no owner for any socket.
+class ListenerBeforeOpenVpn : public ::testing::Test {
+ protected:
+  static constexpr char kGreeting[] =
+      ">INFO:OpenVPN Management Interface Version 5 -- type 'help' for more info\r\n"
+      ">HOLD:Waiting for hold release:0\r\n";
+
+  void SetUp() override {
+    ASSERT_TRUE(service_.running()) << InstalledService::LogText();
+    ASSERT_TRUE(listener_.listening());
+  }
+  void TearDown() override { window_.Release(); }
+
+  // Connects with the seam saying that `owner_image` holds the server end.
+  void Connect(std::u16string owner_image) {
+    engines::OpenVpnOptions options;
+    options.on_state_changed = [this](engines::EngineState state) { states_.push_back(state); };
+    options.management_peer = [this, owner_image](const ipc::TcpEndpoint& client_end, uint16_t port) {
+      looked_up_ = client_end;
+      looked_up_port_ = port;
+      return ipc::PortOwner{true, 4242, owner_image};
+    };
+    engine_.emplace(options);
+    window_.Drive(&*engine_);
+    ASSERT_EQ(engine_->ConnectTunnel(u"vpn1.example", u"1001", u"activation"), 0);
+  }
+
+  InstalledService service_;
+  ClientPresence client_;
+  test_support::LoopbackListener listener_{ipc::kManagementPort, kGreeting};
+  EngineWindow window_;
+  test_support::RecordedMessages recorded_;
+  std::vector<int> states_;
+  ipc::TcpEndpoint looked_up_;
+  uint16_t looked_up_port_ = 0;
+  std::optional<OpenVPN> engine_;
+};
+
+TEST_F(ListenerBeforeOpenVpn, AnotherProgramGetsNoByteAndTheUserIsTold) {
+  Connect(u"C:\\Users\\Public\\listener.exe");
+  ASSERT_TRUE(InstalledService::WaitForLog(
+      "The management port 13247 is in use by another program; OpenVPN is not started"))
+      << InstalledService::LogText();
+  ASSERT_TRUE(EngineWindow::PumpUntil([&] { return recorded_.AnythingShown(); }));
+  const std::vector<common::MessageRequest>& messages = recorded_.All();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text,
+            L"Another program is using the port of the VPN connection (127.0.0.1:13247), so Veltrona VPN did not "
+            L"send your VPN ID and activation code to it. Close that program and connect again.");
+  EXPECT_EQ(messages[0].caption, L"Veltrona VPN Free Trial");
+  EXPECT_EQ(messages[0].style, static_cast<UINT>(MB_ICONWARNING));
+  EXPECT_EQ(messages[0].owner, window_.handle());
+  EXPECT_EQ(engine_->GetState(), ENGINE_DISCONNECTED);
+  EXPECT_EQ(states_, (std::vector<int>{1, 0}));
+
+  // The connection ended without a byte, greeting and hold unanswered, and
+  // no second attempt came.
+  ASSERT_TRUE(EngineWindow::PumpUntil([&] { return listener_.PeerClosed(); }, 5000));
+  EngineWindow::PumpUntil([] { return false; }, 1000);
+  EXPECT_EQ(listener_.Received(), "");
+  EXPECT_EQ(listener_.Accepted(), 1u);
+  const std::string log = InstalledService::LogText();
+  EXPECT_EQ(log.find("OpenVPN is fired"), std::string::npos) << log;
+  EXPECT_EQ(test_support::CountProcesses(L"openvpn.exe"), 0u);
+  EXPECT_TRUE(recorded_.Dialogs().empty());
+}
+
+TEST_F(ListenerBeforeOpenVpn, TheInstalledOpenVpnIsAnsweredAsUsual) {
+  Connect(ToU16(InstalledService::InstallFolder() + L"openvpn.exe"));
+  // Greeting and hold have come before the check; they are answered after it.
+  ASSERT_TRUE(EngineWindow::PumpUntil([&] { return listener_.Received() == "state on\n"; }))
+      << listener_.Received();
+  EXPECT_TRUE(recorded_.All().empty());
+  EXPECT_EQ(engine_->GetState(), engines::ENGINE_CONNECTING);
+  // The seam was asked about the engine's own connection.
+  EXPECT_EQ(looked_up_, (ipc::TcpEndpoint{ipc::kLoopbackAddress, listener_.PeerPort()}));
+  EXPECT_EQ(looked_up_port_, ipc::kManagementPort);
+  engine_->DisconnectTunnel();
+  EXPECT_TRUE(EngineWindow::PumpUntil([&] { return listener_.PeerClosed(); }, 5000));
 }
 
 // Without the real service: names nobody serves.

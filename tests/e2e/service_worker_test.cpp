@@ -9,6 +9,7 @@
 #include "base/known_folders_win.h"
 #include "ipc/protocol.h"
 #include "ipc/senders_win.h"
+#include "tests/win_test_support/loopback_listener_win.h"
 #include "tests/win_test_support/pipe_client_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
@@ -65,6 +66,32 @@ TEST_F(ServiceWorker, ANormalConnectionLogsEachStep) {
   // OpenVPN wrote to the client's log.txt and ran the service's own copy.
   const std::string output = InstalledService::OpenVpnOutput();
   EXPECT_NE(output.find("Veltrona VPN\\session\\Veltrona.ovpn"), std::string::npos) << output;
+}
+
+TEST_F(ServiceWorker, AListenerOnTheManagementPortKeepsOpenVpnFromStarting) {
+  ClientPresence client;
+  {
+    test_support::LoopbackListener squatter(ipc::kManagementPort);
+    ASSERT_TRUE(squatter.listening());
+    RequestStart();
+    ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 3));
+    EXPECT_EQ(InstalledService::LogText(), std::string(kStarted) +
+                                               "Message MSG_SET_PATH\r\n"
+                                               "All paths updated\r\n"
+                                               "Service is waiting for events\r\n"
+                                               "Connection tool requests Open VPN startup\r\n"
+                                               "The management port 13247 is in use by another program; "
+                                               "OpenVPN is not started\r\n"
+                                               "Service is waiting for events\r\n");
+    EXPECT_EQ(test_support::CountProcesses(L"openvpn.exe"), 0u);
+    EXPECT_EQ(InstalledService::OpenVpnOutput(), "");
+  }
+  // Once it is gone, OpenVPN starts again.
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events"));
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady()) << InstalledService::LogText() << InstalledService::OpenVpnOutput();
+  ipc::SignalOpenVpnExit();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated"));
 }
 
 TEST_F(ServiceWorker, AnOpenRequestWithoutAClientStartsNothing) {

@@ -523,6 +523,27 @@ TEST(ManagementDialogueTest, ServiceThatCannotBeAskedEndsTheAttemptAtOnce) {
   EXPECT_THAT(s.Actions(), ElementsAre("state 1", "close", "state 0", kNotStarted));
 }
 
+TEST(ManagementDialogueTest, AForeignListenerEndsTheAttemptBeforeAnythingIsSent) {
+  Session s;
+  s.Start();
+  EXPECT_THAT(s.Actions(), ElementsAre("state 1"));
+  s.dialogue.OnForeignListener();
+  s.Pump();
+  EXPECT_THAT(s.Actions(),
+              ElementsAre("close", "state 0",
+                          "message Another program is using the port of the VPN connection (127.0.0.1:13247), so "
+                          "Veltrona VPN did not send your VPN ID and activation code to it. Close that program and "
+                          "connect again. | Veltrona VPN Free Trial | warning"));
+  // What the listener says afterwards gets no answer, and no retry follows.
+  s.Feed(">INFO:OpenVPN Management Interface Version 5\r\n>HOLD:Waiting for hold release:0\r\n"
+         ">PASSWORD:Need 'Auth' username/password\r\n");
+  s.dialogue.OnConnectResult(10061, 5000);
+  s.Pump();
+  EXPECT_EQ(s.Sent(), "");
+  EXPECT_THAT(s.Actions(), IsEmpty());
+  EXPECT_EQ(s.dialogue.state(), ENGINE_DISCONNECTED);
+}
+
 TEST(ManagementDialogueTest, DisconnectFromOutside) {
   Session s;
   s.Connected();

@@ -1,0 +1,30 @@
+// The TCP table and the processes behind its rows, for the decisions of
+// management_port.h.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ipc/management_port.h"
+#include "ipc/protocol.h"
+
+namespace veltrona::ipc {
+
+// The IPv4 TCP table with each row's owner; none when it cannot be read.
+std::optional<std::vector<TcpRow>> ReadTcpTable();
+
+// Wine's ntdll exports wine_get_version; Windows' never does.
+bool RunningUnderWine() noexcept;
+
+// Something already listens where OpenVPN's management interface would:
+// 127.0.0.1:`port`, or `port` on every address. False when the table cannot
+// be read; the client's own check of its peer still stands then.
+bool ManagementPortTaken(uint16_t port = kManagementPort);
+
+// Who holds the server's end of the established connection from
+// `client_end` to 127.0.0.1:`port`.
+PortOwner ServerEndOwner(const TcpEndpoint& client_end, uint16_t port = kManagementPort);
+
+}  // namespace veltrona::ipc
