@@ -95,8 +95,6 @@ class HeldCopy {
 
   // The copy's folder, as the system reports it.
   [[nodiscard]] const std::wstring& folder() const { return folder_; }
-  // Closes every handle; the files stay until the next copy replaces them.
-  void Release() { handles_.clear(); }
 
  private:
   friend bool WriteHeldCopy(const ServiceFolder&, const std::wstring&,
