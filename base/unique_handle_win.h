@@ -75,6 +75,18 @@ struct RegistryKeyTraits {
   static void Close(Handle h) noexcept { ::RegCloseKey(h); }
 };
 
+struct EventSourceTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DeregisterEventSource(h); }
+};
+
+struct EventLogTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::CloseEventLog(h); }
+};
+
 struct LocalMemoryTraits {
   using Handle = HLOCAL;
   static Handle Invalid() noexcept { return nullptr; }
@@ -110,6 +122,8 @@ using UniquePipe = UniqueHandle<FileHandleTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueRegKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueEventSource = UniqueHandle<EventSourceTraits>;
+using UniqueEventLog = UniqueHandle<EventLogTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;

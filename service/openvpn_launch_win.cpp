@@ -1,10 +1,11 @@
 #include "service/openvpn_launch_win.h"
 
-#include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "base/known_folders_win.h"
 #include "base/wide_text.h"
+#include "service/event_log_win.h"
 #include "service/openvpn_command_line.h"
 #include "service/openvpn_config_check.h"
 #include "service/security_win.h"
@@ -17,6 +18,7 @@ constexpr size_t kMaxPathChars = 260;
 constexpr DWORD kInstallPathBytes = 520;
 constexpr DWORD kMaxReferencedFileBytes = 1 << 20;
 constexpr wchar_t kPrivateFolderName[] = L"session";
+constexpr wchar_t kConfigCopyName[] = L"Veltrona.ovpn";
 constexpr int kOutputFileAttempts = 100;
 constexpr DWORD kOutputFileRetryMs = 50;
 
@@ -57,16 +59,6 @@ FileRead ReadPlainFile(const std::wstring& path, DWORD limit) {
   return result;
 }
 
-bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  UniqueFile file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
-}
-
 UniqueFile CreateOutputFile(const ClientSession& session) {
   // As the client: log.txt can only be somewhere that user may write.
   ScopedImpersonation as_client(session.token.Get());
@@ -83,63 +75,69 @@ UniqueFile CreateOutputFile(const ClientSession& session) {
   }
 }
 
+// Why a start was refused: the log line, and the code that goes with it.
+struct Refusal {
+  std::string message;
+  std::optional<DWORD> code;
+};
+
 // Reads the configuration and the files it names as the client, checks it,
-// and writes the accepted copy into the private folder. Returns the copy's
-// path, or empty after logging why not.
-std::wstring PrepareConfiguration(ServiceLog& log, const ClientSession& session, const std::wstring& service_folder) {
-  if (service_folder.empty()) {
-    log.Write("The service folder is missing or not trusted; OpenVPN is not started");
-    return {};
+// and writes the accepted copy into the service's private folder, where it
+// stays held until OpenVPN has ended. A refusal says why.
+std::optional<Refusal> PrepareConfiguration(const ClientSession& session, const ServiceFolder& service_folder,
+                                            HeldCopy* copy) {
+  if (!service_folder.usable()) {
+    return Refusal{"The service folder " + AnsiText(service_folder.wanted_path()) +
+                       " cannot be used; OpenVPN is not started",
+                   std::nullopt};
   }
   ConfigCheckResult check;
   std::vector<std::pair<std::wstring, std::string>> copies;
   {
     ScopedImpersonation as_client(session.token.Get());
-    if (!as_client.ok()) {
-      log.WriteCode("Cannot act as the connection tool's user", ::GetLastError());
-      return {};
-    }
+    if (!as_client.ok()) return Refusal{"Cannot act as the connection tool's user", ::GetLastError()};
     const FileRead config = ReadPlainFile(ToWide(session.paths.config_path), static_cast<DWORD>(kMaxConfigBytes));
-    if (!config.ok) {
-      log.WriteCode("OpenVPN configuration cannot be read", config.error);
-      return {};
-    }
+    if (!config.ok) return Refusal{"OpenVPN configuration cannot be read", config.error};
     check = CheckOpenVpnConfig(config.bytes, session.paths.folder);
     if (!check.accepted) {
-      log.Write("OpenVPN configuration refused: " + check.reason + " (line " + std::to_string(check.line) + ")");
-      return {};
+      return Refusal{"OpenVPN configuration refused: " + check.reason + " (line " + std::to_string(check.line) + ")",
+                     std::nullopt};
     }
+    copies.emplace_back(kConfigCopyName, check.text);
     for (const ConfigFileReference& reference : check.files) {
       const std::wstring relative = ToWide(reference.relative_path);
       const std::wstring source = ToWide(session.paths.folder) + L"\\" + relative;
       if (PathHasReparsePoint(source)) {
-        log.Write("OpenVPN configuration refused: " + reference.directive + " names a file reached through a link");
-        return {};
+        return Refusal{"OpenVPN configuration refused: " + reference.directive + " names a file reached through a link",
+                       std::nullopt};
       }
       FileRead file = ReadPlainFile(source, kMaxReferencedFileBytes);
       if (!file.ok) {
-        log.WriteCode("OpenVPN configuration refused: " + reference.directive + " names a file that cannot be read",
-                      file.error);
-        return {};
+        return Refusal{"OpenVPN configuration refused: " + reference.directive + " names a file that cannot be read",
+                       file.error};
       }
       copies.emplace_back(relative, std::move(file.bytes));
     }
   }
-  const std::wstring private_folder = service_folder + L"\\" + kPrivateFolderName;
-  if (!PreparePrivateFolder(private_folder)) {
-    log.WriteCode("Cannot prepare the service's copy of the configuration", ::GetLastError());
-    return {};
+  std::string why_not;
+  if (!WriteHeldCopy(service_folder, kPrivateFolderName, copies, copy, &why_not)) {
+    return Refusal{"Cannot write the service's copy of the configuration: " + why_not, std::nullopt};
   }
-  const std::wstring config_copy = private_folder + L"\\Veltrona.ovpn";
-  bool written = WriteNewFile(config_copy, check.text);
-  for (const auto& [relative, bytes] : copies) {
-    written = written && WriteNewFile(private_folder + L"\\" + relative, bytes);
+  return std::nullopt;
+}
+
+// The refusal in the service log and, when it exists, in log.txt.
+void ReportRefusal(ServiceLog& log, HANDLE output, const Refusal& refusal) {
+  if (refusal.code) {
+    log.WriteCode(refusal.message, *refusal.code);
+  } else {
+    log.Write(refusal.message);
   }
-  if (!written) {
-    log.WriteCode("Cannot write the service's copy of the configuration", ::GetLastError());
-    return {};
-  }
-  return config_copy;
+  if (output == INVALID_HANDLE_VALUE) return;
+  const std::string line = "Veltrona VPN service: " + refusal.message +
+                           (refusal.code ? CodeSuffix(*refusal.code) : std::string()) + "\r\n";
+  DWORD written = 0;
+  (void)::WriteFile(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -169,28 +167,21 @@ std::wstring OpenVpnProgramPath(const std::wstring& install_folder) {
   return path.size() < kMaxPathChars ? path : std::wstring();
 }
 
-std::wstring TrustedServiceFolder() {
-  const auto folder = ServiceDataFolderAnsi();
-  if (!folder) return {};
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, folder->c_str(), -1, nullptr, 0);
-  if (size <= 0) return {};
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, folder->c_str(), -1, wide.data(), size);
-  wide.resize(static_cast<size_t>(size) - 1);
-  return IsTrustedServiceFolder(wide) ? wide : std::wstring();
-}
-
 std::optional<RunningOpenVpn> StartOpenVpn(ServiceLog& log, const ClientSession& session,
-                                           const std::wstring& program, const std::wstring& service_folder) {
+                                           const std::wstring& program, const ServiceFolder& service_folder) {
   RunningOpenVpn openvpn;
   openvpn.output = CreateOutputFile(session);
   if (!openvpn.output) log.WriteCode("CreateFile for OVPN log failed", ::GetLastError());
 
-  const std::wstring config_copy = PrepareConfiguration(log, session, service_folder);
-  if (config_copy.empty()) return std::nullopt;
+  if (const std::optional<Refusal> refusal = PrepareConfiguration(session, service_folder, &openvpn.copy)) {
+    ReportRefusal(log, openvpn.output.Get(), *refusal);
+    if (!service_folder.usable()) ReportErrorEvent(kEventOpenVpnNotStarted, refusal->message);
+    return std::nullopt;
+  }
+  const std::wstring config_copy = openvpn.copy.folder() + L"\\" + kConfigCopyName;
   const auto command_line = BuildOpenVpnCommandLine(ToU16(config_copy));
   if (!command_line) {
-    log.Write("OpenVPN command line does not fit");
+    ReportRefusal(log, openvpn.output.Get(), Refusal{"OpenVPN command line does not fit", std::nullopt});
     return std::nullopt;
   }
   std::wstring line = ToWide(*command_line);
@@ -204,12 +195,12 @@ std::optional<RunningOpenVpn> StartOpenVpn(ServiceLog& log, const ClientSession&
   startup.hStdOutput = openvpn.output.Get();
   startup.hStdError = openvpn.output.Get();
   // Relative file names in the copied configuration are relative to it.
-  const std::wstring working_folder = std::filesystem::path(config_copy).parent_path().wstring();
+  const std::wstring& working_folder = openvpn.copy.folder();
   PROCESS_INFORMATION info{};
   if (program.empty() || !::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE,
                                            nullptr, working_folder.c_str(), &startup, &info)) {
     if (program.empty()) ::SetLastError(ERROR_PATH_NOT_FOUND);
-    log.WriteCode("Failed to start Open VPN process", ::GetLastError());
+    ReportRefusal(log, openvpn.output.Get(), Refusal{"Failed to start Open VPN process", ::GetLastError()});
     return std::nullopt;
   }
   openvpn.process.Reset(info.hProcess);

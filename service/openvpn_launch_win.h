@@ -10,6 +10,7 @@
 
 #include "base/unique_handle_win.h"
 #include "service/data_folder.h"
+#include "service/service_folder_win.h"
 #include "service/service_log.h"
 
 namespace veltrona::service {
@@ -24,6 +25,8 @@ struct RunningOpenVpn {
   UniqueProcess process;
   UniqueKernelHandle thread;
   UniqueFile output;
+  // The checked copy OpenVPN reads, held unchangeable until OpenVPN is gone.
+  HeldCopy copy;
 };
 
 struct InstallFolderResult {
@@ -38,11 +41,10 @@ InstallFolderResult ReadInstallFolder();
 // "<install folder>openvpn.exe"; empty when it would not fit 260 characters.
 std::wstring OpenVpnProgramPath(const std::wstring& install_folder);
 
-// The machine-wide "Veltrona VPN" folder when it can be trusted, else empty.
-std::wstring TrustedServiceFolder();
-
-// Logs every step and failure; nothing when OpenVPN was not started.
+// Logs every step and failure; nothing when OpenVPN was not started. A start
+// refused after log.txt was created leaves its reason there too, so that
+// the client's problem report carries it.
 std::optional<RunningOpenVpn> StartOpenVpn(ServiceLog& log, const ClientSession& session,
-                                           const std::wstring& program, const std::wstring& service_folder);
+                                           const std::wstring& program, const ServiceFolder& service_folder);
 
 }  // namespace veltrona::service

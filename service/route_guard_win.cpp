@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/unique_handle_win.h"
+#include "service/security_win.h"
 
 namespace veltrona::service {
 
@@ -51,28 +52,50 @@ MIB_IPFORWARDROW ToPlatformRow(const RouteRow& r) {
   return row;
 }
 
-namespace {
-
-std::string ReadJournal(const std::wstring& path) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) return {};
-  std::string text(kMaxJournalBytes, '\0');
-  DWORD read = 0;
-  if (!::ReadFile(file.Get(), text.data(), kMaxJournalBytes, &read, nullptr)) return {};
-  text.resize(read);
-  return text;
+RouteGuard::RouteGuard(ServiceLog& log, RouteTableApi& table, const ServiceFolder& folder)
+    : log_(log), table_(table), folder_(folder) {
+  LoadJournal();
 }
 
-}  // namespace
-
-std::wstring RouteJournalPath(const std::wstring& service_folder) {
-  return service_folder.empty() ? std::wstring() : service_folder + L"\\routes.journal";
-}
-
-RouteGuard::RouteGuard(ServiceLog& log, RouteTableApi& table, std::wstring journal_path)
-    : log_(log), table_(table), journal_path_(std::move(journal_path)) {
-  if (!journal_path_.empty()) deleted_ = DecodeRouteJournal(ReadJournal(journal_path_));
+void RouteGuard::LoadJournal() {
+  if (!folder_.usable()) return;
+  const std::wstring path = folder_.path() + L"\\" + kRouteJournalName;
+  DWORD error = 0;
+  UniqueFile file = OpenChild(folder_.handle(), kRouteJournalName, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+                              FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
+                              nullptr, &error);
+  if (!file) {
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      log_.WriteCode("Route journal ignored: it cannot be opened", error);
+    }
+    return;
+  }
+  // Replayed routes are added as SYSTEM: a journal that someone else could
+  // have written would let that user route the machine's traffic.
+  std::string problem = CheckOpened(file.Get(), path, false);
+  LARGE_INTEGER size{};
+  if (problem.empty() && (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxJournalBytes)) {
+    problem = "it is too large";
+  }
+  std::string text;
+  if (problem.empty()) {
+    text.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!text.empty() && !::ReadFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr)) {
+      problem = "it cannot be read (" + ErrorText(::GetLastError()) + ")";
+    }
+    text.resize(read);
+  }
+  file.Reset();
+  if (problem.empty()) {
+    deleted_ = DecodeRouteJournal(text);
+    return;
+  }
+  log_.Write("Route journal ignored: " + problem);
+  std::string why_not;
+  if (!RemoveChild(folder_.handle(), folder_.path(), kRouteJournalName, &why_not)) {
+    log_.Write("Route journal cannot be removed: " + why_not);
+  }
 }
 
 void RouteGuard::CheckRoutes() {
@@ -130,16 +153,25 @@ void RouteGuard::RestoreRoutes() {
 }
 
 void RouteGuard::SaveJournal() {
-  if (journal_path_.empty()) return;
-  if (deleted_.empty()) {
-    ::DeleteFileW(journal_path_.c_str());
+  if (!folder_.usable()) return;
+  // Removed and written anew, never opened: a link or a file someone put in
+  // its place is not written through.
+  std::string why_not;
+  if (!RemoveChild(folder_.handle(), folder_.path(), kRouteJournalName, &why_not)) {
+    log_.Write("Failed to write the route journal: " + why_not);
     return;
   }
+  if (deleted_.empty()) return;
   const std::string text = EncodeRouteJournal(deleted_);
-  UniqueFile file(::CreateFileW(journal_path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  UniqueSecurityDescriptor descriptor = DescriptorFromSddl(kPrivateFileSddl);
+  DWORD error = 0;
+  UniqueFile file = OpenChild(folder_.handle(), kRouteJournalName, GENERIC_WRITE, 0, FILE_CREATE,
+                              FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH | FILE_SYNCHRONOUS_IO_NONALERT,
+                              descriptor.Get(), &error);
   DWORD written = 0;
-  if (!file || !::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+  if (!file) {
+    log_.WriteCode("Failed to write the route journal", error);
+  } else if (!::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
     log_.WriteCode("Failed to write the route journal", ::GetLastError());
   }
 }

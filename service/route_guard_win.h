@@ -1,7 +1,8 @@
 // The route table guard as the worker runs it: deletes the extra default
 // routes while the tunnel's route is present, and puts every deleted route
-// back when the tunnel goes down. Deleted rows are kept in a journal file so
-// that a service that crashed restores them at its next start.
+// back when the tunnel goes down. Deleted rows are kept in a journal file in
+// the service's folder so that a service that crashed restores them at its
+// next start; only a journal the service can show to be its own is replayed.
 #pragma once
 
 #include <string>
@@ -9,14 +10,17 @@
 
 #include "service/route_guard.h"
 #include "service/route_table_win.h"
+#include "service/service_folder_win.h"
 #include "service/service_log.h"
 
 namespace veltrona::service {
 
 class RouteGuard {
  public:
-  // An empty journal path keeps the journal in memory only.
-  RouteGuard(ServiceLog& log, RouteTableApi& table, std::wstring journal_path);
+  // Reads the journal in `folder`; without a usable folder the journal is
+  // kept in memory only. A journal that is a link, has other names, or that
+  // others may have written is logged, removed and not replayed.
+  RouteGuard(ServiceLog& log, RouteTableApi& table, const ServiceFolder& folder);
 
   // One scan of the table and, where the rule says so, the deletions.
   void CheckRoutes();
@@ -27,11 +31,12 @@ class RouteGuard {
   [[nodiscard]] const std::vector<RouteRow>& deleted_routes() const { return deleted_; }
 
  private:
+  void LoadJournal();
   void SaveJournal();
 
   ServiceLog& log_;
   RouteTableApi& table_;
-  std::wstring journal_path_;
+  const ServiceFolder& folder_;
   std::vector<RouteRow> deleted_;
 };
 
@@ -39,7 +44,7 @@ class RouteGuard {
 RouteRow FromPlatformRow(const MIB_IPFORWARDROW& row);
 MIB_IPFORWARDROW ToPlatformRow(const RouteRow& row);
 
-// "<service folder>\routes.journal".
-std::wstring RouteJournalPath(const std::wstring& service_folder);
+// The journal's name in the service folder.
+inline constexpr wchar_t kRouteJournalName[] = L"routes.journal";
 
 }  // namespace veltrona::service

@@ -4,8 +4,6 @@
 #include <sddl.h>
 #include <shlobj.h>
 
-#include <filesystem>
-
 namespace veltrona::service {
 
 UniqueSecurityDescriptor DescriptorFromSddl(const wchar_t* sddl) noexcept {
@@ -28,50 +26,6 @@ bool PathHasReparsePoint(const std::wstring& path) noexcept {
     return false;
   } catch (...) {
     return true;
-  }
-}
-
-bool IsTrustedServiceFolder(const std::wstring& folder) noexcept {
-  if (folder.empty()) return false;
-  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  if (PathHasReparsePoint(folder)) return false;
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                              nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  UniqueSecurityDescriptor owned(descriptor);
-  if (owner == nullptr) return false;
-  if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
-  // The account the service runs as: SYSTEM on Windows, and the one account
-  // Wine has.
-  HANDLE raw_token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return false;
-  UniqueKernelHandle token(raw_token);
-  alignas(TOKEN_USER) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-  DWORD size = 0;
-  if (!::GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size)) return false;
-  return ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) != FALSE;
-}
-
-bool PreparePrivateFolder(const std::wstring& folder) noexcept {
-  try {
-    UniqueSecurityDescriptor descriptor = DescriptorFromSddl(kPrivateFolderSddl);
-    if (!descriptor) return false;
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.Get(), FALSE};
-    if (!::CreateDirectoryW(folder.c_str(), &attributes) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    if (PathHasReparsePoint(folder)) return false;
-    // An earlier session's copies go; only what was just checked may run.
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-      std::filesystem::remove_all(entry.path(), error);
-      if (error) return false;
-    }
-    return !error;
-  } catch (...) {
-    return false;
   }
 }
 

@@ -38,16 +38,6 @@ UniqueSecurityDescriptor DescriptorFromSddl(const wchar_t* sddl) noexcept;
 // reparse point (junction, symbolic link, mount point).
 bool PathHasReparsePoint(const std::wstring& path) noexcept;
 
-// The service's own folder may hold its log and private copies only when it
-// is a real folder, reached without reparse points, owned by SYSTEM, the
-// administrators or the service's own account: otherwise a user could have
-// made it and could swap what is in it.
-bool IsTrustedServiceFolder(const std::wstring& folder) noexcept;
-
-// Creates `folder` (if missing) with an access list for SYSTEM and the
-// administrators only, and empties it. False when it cannot be made safe.
-bool PreparePrivateFolder(const std::wstring& folder) noexcept;
-
 // The user at the other end of the pipe: an impersonation token, and that
 // user's local application-data folder.
 struct PipeClient {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "service/service_folder_win.h"
 #include "service/service_log.h"
 
 namespace veltrona::service {
@@ -9,10 +10,11 @@ namespace veltrona::service {
 // "<common application data>\Veltrona VPN\service.log", in the ANSI code page.
 std::string ServiceLogPath();
 
-// Creates (truncating) the log file in the service's folder under the
-// machine-wide application-data folder. The folder belongs to the
-// installation: when it is missing, or is not a plain folder owned by SYSTEM
-// or the administrators, the log stays closed.
-ServiceLog OpenServiceLog();
+// Creates the log file anew in the service's folder: whatever has its name is
+// removed first (a link as itself), so that the log is never written through
+// something a user put there. Others may read it. When the folder cannot be
+// used or the file cannot be made, the log stays closed and the reason goes
+// to the event log.
+ServiceLog OpenServiceLog(const ServiceFolder& folder);
 
 }  // namespace veltrona::service

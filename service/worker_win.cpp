@@ -17,6 +17,7 @@
 #include "service/route_guard_win.h"
 #include "service/security_win.h"
 #include "service/service_control_win.h"
+#include "service/service_folder_win.h"
 #include "service/service_log_win.h"
 #include "service/start_request.h"
 
@@ -70,7 +71,7 @@ struct Worker {
   ULONGLONG next_object_retry = 0;
   std::wstring install_folder;
   std::wstring openvpn_program;
-  std::wstring service_folder;  // empty when missing or not trusted
+  ServiceFolder service_folder;
   std::optional<Session> session;
   std::optional<RouteGuard> guard;
   bool wait_failure_logged = false;
@@ -378,7 +379,7 @@ void SetUp(Worker& w) {
   w.install_folder = install.folder;
   w.openvpn_program = OpenVpnProgramPath(w.install_folder);
 
-  w.guard.emplace(w.log, ServiceRouteTable(), RouteJournalPath(w.service_folder));
+  w.guard.emplace(w.log, ServiceRouteTable(), w.service_folder);
   // Routes deleted by a service that did not get to put them back.
   w.guard->RestoreRoutes();
 }
@@ -402,9 +403,11 @@ void ShutDown(Worker& w) {
 
 void RunWorker() {
   Worker w;
-  w.service_folder = TrustedServiceFolder();
-  w.log = OpenServiceLog();
+  // The log lives in the service folder, so the folder comes first.
+  w.service_folder = ServiceFolder::Prepare();
+  w.log = OpenServiceLog(w.service_folder);
   w.log.Write("Service started");
+  for (const std::string& note : w.service_folder.notes()) w.log.Write(note);
   // The stop event exists before the service says it is running, so that a
   // stop control always finds something to set. Without it the service
   // could never be stopped, so it does not run at all.

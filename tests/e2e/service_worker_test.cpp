@@ -2,6 +2,8 @@
 // client's requests make it do, as its log and OpenVPN's output show.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
@@ -9,6 +11,9 @@
 #include "base/known_folders_win.h"
 #include "ipc/protocol.h"
 #include "ipc/senders_win.h"
+#include "service/security_win.h"
+#include "tests/win_test_support/files_win.h"
+#include "tests/win_test_support/links_win.h"
 #include "tests/win_test_support/loopback_listener_win.h"
 #include "tests/win_test_support/pipe_client_win.h"
 #include "tests/win_test_support/process_win.h"
@@ -231,6 +236,10 @@ TEST_F(ServiceWorker, ADangerousConfigurationStartsNothing) {
   const std::string log = InstalledService::LogText();
   EXPECT_NE(log.find("script-security"), std::string::npos) << log;
   EXPECT_EQ(log.find("OpenVPN is fired"), std::string::npos) << log;
+  // The reason is in log.txt too, which the problem report sends.
+  const std::string output = InstalledService::OpenVpnOutput();
+  EXPECT_NE(output.find("Veltrona VPN service: OpenVPN configuration refused: "), std::string::npos) << output;
+  EXPECT_NE(output.find("script-security"), std::string::npos) << output;
 }
 
 TEST_F(ServiceWorker, AKeyFileOutsideTheDataFolderStartsNothing) {
@@ -241,6 +250,142 @@ TEST_F(ServiceWorker, AKeyFileOutsideTheDataFolderStartsNothing) {
   RequestStart();
   ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN configuration refused"));
   EXPECT_EQ(InstalledService::LogText().find("OpenVPN is fired"), std::string::npos);
+}
+
+// The copy OpenVPN runs, and the folder it is in, as a user on the same
+// machine sees them.
+std::wstring SessionFolder() { return InstalledService::ServiceFolder() + L"\\session"; }
+std::wstring SessionCopy() { return SessionFolder() + L"\\Veltrona.ovpn"; }
+
+// What a user would want OpenVPN to run as SYSTEM; the stand-in shows the
+// behaviour line when it reads it.
+const std::string kSwappedIn = test_support::ClientConfig("# standin: tun-ip 10.66.66.66\r\nscript-security 2\r\nup calc.exe\r\n");
+constexpr char kCheckedMarker[] = "tun-ip 10.235.0.77";
+constexpr char kSwappedMarker[] = "tun-ip 10.66.66.66";
+
+bool PutFile(const std::wstring& path, const std::string& bytes, DWORD disposition) {
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, disposition, 0, nullptr));
+  DWORD written = 0;
+  return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// Every way a user could try to change what OpenVPN reads: write over the
+// copy, delete and replace it, move another file onto it, move the folder
+// away and put another in its place. Counts the attempts that succeeded.
+size_t TrySwappingTheCopy() {
+  size_t done = 0;
+  const std::wstring spare = InstalledService::ServiceFolder() + L"\\spare.ovpn";
+  const std::wstring moved_folder = InstalledService::ServiceFolder() + L"\\session.old";
+  done += PutFile(SessionCopy(), kSwappedIn, TRUNCATE_EXISTING);
+  if (::DeleteFileW(SessionCopy().c_str())) done += 1 + PutFile(SessionCopy(), kSwappedIn, CREATE_NEW);
+  if (PutFile(spare, kSwappedIn, CREATE_ALWAYS)) {
+    done += ::MoveFileExW(spare.c_str(), SessionCopy().c_str(), MOVEFILE_REPLACE_EXISTING);
+    ::DeleteFileW(spare.c_str());
+  }
+  if (::MoveFileExW(SessionFolder().c_str(), moved_folder.c_str(), 0)) {
+    ++done;
+    ::CreateDirectoryW(SessionFolder().c_str(), nullptr);
+    PutFile(SessionCopy(), kSwappedIn, CREATE_ALWAYS);
+  }
+  return done;
+}
+
+TEST_F(ServiceWorker, TheCopyOpenVpnRunsCannotBeSwappedWhileItStarts) {
+  ClientPresence client;
+  InstalledService::WriteClientFile(L"Veltrona.ovpn", test_support::ClientConfig(std::string("# standin: ") +
+                                                                                 kCheckedMarker + "\r\n"));
+  constexpr char kFired[] = "OpenVPN is fired. Waiting for events";
+  // A user who gets in between the service's steps can make a start fail
+  // (Windows' access lists keep users out of the folder; Wine's do not),
+  // but must never get their own configuration run.
+  constexpr char kRefused[] = "Cannot write the service's copy of the configuration";
+  size_t started = 0;
+  for (int round = 1; round <= 6; ++round) {
+    SCOPED_TRACE(round);
+    const std::string before = InstalledService::LogText();
+    const size_t fired_before = CountOccurrences(before, kFired);
+    const size_t refused_before = CountOccurrences(before, kRefused);
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> tries{0};
+    std::thread user([&] {
+      while (!stop) {
+        TrySwappingTheCopy();
+        ++tries;
+      }
+    });
+    RequestStart();
+    bool fired = false;
+    bool refused = false;
+    for (const ULONGLONG deadline = ::GetTickCount64() + 20000; !fired && !refused && ::GetTickCount64() < deadline;) {
+      const std::string log = InstalledService::LogText();
+      fired = CountOccurrences(log, kFired) > fired_before;
+      refused = CountOccurrences(log, kRefused) > refused_before;
+      if (!fired && !refused) ::Sleep(10);
+    }
+    const bool ready = fired && InstalledService::WaitForOpenVpnReady();
+    stop = true;
+    user.join();
+    EXPECT_GT(tries.load(), 0u);
+    const std::string output = InstalledService::OpenVpnOutput();
+    EXPECT_EQ(output.find(kSwappedMarker), std::string::npos) << output;
+    ASSERT_TRUE(fired || refused) << InstalledService::LogText();
+    if (!fired) continue;
+    ++started;
+    ASSERT_TRUE(ready) << InstalledService::LogText() << output;
+    EXPECT_NE(output.find(kCheckedMarker), std::string::npos) << output;
+    ipc::SignalOpenVpnExit();
+    ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated", 20000, started));
+    std::error_code error;
+    std::filesystem::remove_all(InstalledService::ServiceFolder() + L"\\session.old", error);
+  }
+  EXPECT_GE(started, 1u) << InstalledService::LogText();
+}
+
+TEST_F(ServiceWorker, ASessionFolderSomeoneElseMadeIsNotUsed) {
+  ClientPresence client;
+  InstalledService::WriteClientFile(L"Veltrona.ovpn", test_support::ClientConfig(std::string("# standin: ") +
+                                                                                 kCheckedMarker + "\r\n"));
+  // Made before the first start, open to everyone, with a copy in it.
+  service::UniqueSecurityDescriptor open_to_all = service::DescriptorFromSddl(L"D:(A;OICI;FA;;;WD)");
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, open_to_all.Get(), FALSE};
+  ASSERT_TRUE(::CreateDirectoryW(SessionFolder().c_str(), &attributes));
+  ASSERT_TRUE(PutFile(SessionCopy(), kSwappedIn, CREATE_NEW));
+  ASSERT_TRUE(PutFile(SessionFolder() + L"\\extra.txt", "planted", CREATE_NEW));
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN is fired. Waiting for events"));
+  ASSERT_TRUE(InstalledService::WaitForOpenVpnReady()) << InstalledService::LogText();
+  const std::string output = InstalledService::OpenVpnOutput();
+  EXPECT_NE(output.find(kCheckedMarker), std::string::npos) << output;
+  EXPECT_EQ(output.find(kSwappedMarker), std::string::npos) << output;
+  EXPECT_FALSE(test_support::FileExists(SessionFolder() + L"\\extra.txt"));
+  ipc::SignalOpenVpnExit();
+  ASSERT_TRUE(InstalledService::WaitForLog("OpenVPN process terminated"));
+}
+
+TEST_F(ServiceWorker, ALinkPlantedAsTheSessionFolderIsNeverFollowed) {
+  ClientPresence client;
+  const std::filesystem::path precious =
+      std::filesystem::path(InstalledService::ServiceFolder()).parent_path() / "Veltrona precious";
+  std::filesystem::remove_all(precious);
+  std::filesystem::create_directories(precious);
+  ASSERT_TRUE(test_support::WriteWholeFile((precious / "keep.txt").wstring(), "keep me"));
+  if (!test_support::MakeFolderLink(SessionFolder(), precious.wstring())) GTEST_SKIP() << "no links here";
+  RequestStart();
+  ASSERT_TRUE(InstalledService::WaitForLog("Service is waiting for events", 20000, 3));
+  const std::string log = InstalledService::LogText();
+  EXPECT_EQ(test_support::ReadWholeFile((precious / "keep.txt").wstring()), "keep me");
+  if (test_support::IsLink(SessionFolder())) {
+    // Wine cannot remove a link as itself: the start is refused.
+    EXPECT_NE(log.find("Cannot write the service's copy of the configuration: "), std::string::npos) << log;
+    EXPECT_NE(log.find("is a link that cannot be removed as itself"), std::string::npos) << log;
+    EXPECT_EQ(log.find("OpenVPN is fired"), std::string::npos) << log;
+    test_support::RemoveFolderLink(SessionFolder());
+  } else {
+    // Windows removes the link itself and starts OpenVPN on a new folder.
+    EXPECT_NE(log.find("OpenVPN is fired"), std::string::npos) << log;
+  }
+  std::filesystem::remove_all(precious);
 }
 
 TEST_F(ServiceWorker, RandomBytesAndMessageSequencesLeaveItAnswering) {

@@ -6,7 +6,7 @@ set -euo pipefail
 bin="$1"
 objdump=x86_64-w64-mingw32-objdump
 # Every Windows 10/11 installation has these.
-allowed=" advapi32.dll comctl32.dll crypt32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll ole32.dll
+allowed=" advapi32.dll comctl32.dll crypt32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll ntdll.dll ole32.dll
  oleaut32.dll rasapi32.dll shell32.dll user32.dll wininet.dll ws2_32.dll wbemuuid.dll "
 status=0
 for program in VeltronaVpn.exe VeltronaVPNsrv.exe; do

@@ -1,14 +1,21 @@
 // The guard against a made-up route table: what it logs, what it deletes,
-// and that every deleted route comes back, also after a crash.
+// that every deleted route comes back, also after a crash, and that only a
+// journal the service wrote itself is replayed.
 #include "service/route_guard_win.h"
 
 #include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "service/security_win.h"
+#include "tests/win_test_support/links_win.h"
 
 namespace veltrona::service {
 namespace {
@@ -81,19 +88,33 @@ class RecordingSink : public LogSink {
 class RouteGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() / ("veltrona-routes-" + std::to_string(::GetCurrentProcessId()));
-    std::filesystem::create_directories(folder_);
+    const std::wstring name = L"veltrona-routes-" + std::to_wstring(::GetCurrentProcessId());
+    service_folder_ = ServiceFolder::Prepare(std::filesystem::temp_directory_path().wstring(), name);
+    ASSERT_TRUE(service_folder_.usable()) << service_folder_.failure();
+    folder_ = service_folder_.path();
     journal_ = (folder_ / "routes.journal").wstring();
   }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
+  void TearDown() override {
+    service_folder_ = ServiceFolder();
+    std::filesystem::remove_all(folder_);
+  }
 
-  std::unique_ptr<RouteGuard> MakeGuard() { return std::make_unique<RouteGuard>(log_, table_, journal_); }
+  std::unique_ptr<RouteGuard> MakeGuard() { return std::make_unique<RouteGuard>(log_, table_, service_folder_); }
+
+  // What a crashed service left: its journal of the local route.
+  void LeaveJournalOfLocalRoute() {
+    table_.rows = {local_, tunnel_};
+    MakeGuard()->CheckRoutes();
+    table_.rows = {};
+    text_.clear();
+  }
 
   const MIB_IPFORWARDROW local_ = Row(0, 0, Ip(192, 168, 1, 1), 7);
   const MIB_IPFORWARDROW wifi_ = Row(0, 0, Ip(172, 16, 0, 1), 9);
   const MIB_IPFORWARDROW tunnel_ = Row(0, 0, Ip(10, 235, 0, 1), 12);
   const MIB_IPFORWARDROW lan_ = Row(Ip(192, 168, 1, 0), Ip(255, 255, 255, 0), Ip(192, 168, 1, 5), 7);
 
+  ServiceFolder service_folder_;
   std::filesystem::path folder_;
   std::wstring journal_;
   std::string text_;
@@ -196,6 +217,60 @@ TEST_F(RouteGuardTest, ARouteDeletedAgainAndAgainIsJournaledOnce) {
   table_.rows = {local_, tunnel_};  // the system re-added it
   guard->CheckRoutes();
   EXPECT_EQ(guard->deleted_routes().size(), 1u);
+}
+
+// Replayed routes are added as SYSTEM, so a journal that others could have
+// written, or that is only a name for another file, is not replayed.
+TEST_F(RouteGuardTest, AJournalOthersMayWriteIsIgnoredAndRemoved) {
+  LeaveJournalOfLocalRoute();
+  UniqueSecurityDescriptor open_to_all = DescriptorFromSddl(L"D:(A;;FA;;;WD)");
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(open_to_all.Get(), &present, &dacl, &defaulted));
+  ASSERT_EQ(::SetNamedSecurityInfoW(journal_.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    dacl, nullptr),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  MakeGuard()->RestoreRoutes();
+  EXPECT_EQ(text_, "Route journal ignored: its access list lets other accounts change it\r\n");
+  EXPECT_TRUE(table_.rows.empty());
+  EXPECT_FALSE(std::filesystem::exists(journal_));
+}
+
+TEST_F(RouteGuardTest, AJournalWithASecondNameIsIgnored) {
+  LeaveJournalOfLocalRoute();
+  const std::wstring other_name = folder_.parent_path() / L"veltrona-routes-other-name";
+  std::filesystem::remove(other_name);
+  ASSERT_TRUE(::CreateHardLinkW(other_name.c_str(), journal_.c_str(), nullptr));
+  MakeGuard()->RestoreRoutes();
+  EXPECT_EQ(text_, "Route journal ignored: it has other names (hard links)\r\n");
+  EXPECT_TRUE(table_.rows.empty());
+  // Only the journal's own name went.
+  EXPECT_FALSE(std::filesystem::exists(journal_));
+  EXPECT_TRUE(std::filesystem::exists(other_name));
+  std::filesystem::remove(other_name);
+}
+
+TEST_F(RouteGuardTest, AJournalThatIsALinkIsIgnoredAndItsTargetKept) {
+  // A journal elsewhere that the link would have the service replay.
+  const std::filesystem::path elsewhere = folder_.parent_path() / L"veltrona-routes-elsewhere";
+  std::filesystem::remove_all(elsewhere);
+  std::filesystem::create_directories(elsewhere);
+  LeaveJournalOfLocalRoute();
+  std::filesystem::rename(journal_, elsewhere / "routes.journal");
+  if (!test_support::MakeFileLink(journal_, (elsewhere / "routes.journal").wstring())) {
+    GTEST_SKIP() << "symbolic links cannot be made here";
+  }
+  MakeGuard()->RestoreRoutes();
+  // Windows opens the link itself; Wine follows it and the path gives it away.
+  const std::string first_line = text_.substr(0, text_.find("\r\n"));
+  EXPECT_TRUE(first_line == "Route journal ignored: it is a link" ||
+              first_line == "Route journal ignored: it is reached through a link")
+      << text_;
+  EXPECT_TRUE(table_.rows.empty());
+  EXPECT_TRUE(std::filesystem::exists(elsewhere / "routes.journal"));
+  test_support::RemoveFileLink(journal_);
+  std::filesystem::remove_all(elsewhere);
 }
 
 }  // namespace

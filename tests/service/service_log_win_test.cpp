@@ -1,16 +1,17 @@
 // The log file itself: where it lives, who may open it while the service
-// writes, and that each start begins it afresh.
+// writes, that each start begins it afresh, and that it is never written
+// through something that was at its name before.
 #include "service/service_log_win.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <shlobj.h>
 
 #include "base/unique_handle_win.h"
+#include "tests/win_test_support/files_win.h"
 
 namespace veltrona::service {
 namespace {
@@ -42,16 +43,17 @@ TEST_F(ServiceLogFile, LivesInTheMachineWideApplicationDataFolder) {
   EXPECT_EQ(ServiceLogPath(), std::string(common) + "\\Veltrona VPN\\service.log");
 }
 
-TEST_F(ServiceLogFile, StaysClosedWithoutItsFolderAndDoesNotCreateIt) {
-  ServiceLog log = OpenServiceLog();
+TEST_F(ServiceLogFile, StaysClosedWithoutAUsableFolder) {
+  ServiceLog log = OpenServiceLog(ServiceFolder());
   EXPECT_FALSE(log.IsOpen());
   log.Write("Service started");
   EXPECT_FALSE(fs::exists(LogFolder()));
 }
 
 TEST_F(ServiceLogFile, OthersMayReadButNotWriteWhileTheServiceWrites) {
-  fs::create_directories(LogFolder());
-  ServiceLog log = OpenServiceLog();
+  const ServiceFolder folder = ServiceFolder::Prepare();
+  ASSERT_TRUE(folder.usable()) << folder.failure();
+  ServiceLog log = OpenServiceLog(folder);
   ASSERT_TRUE(log.IsOpen());
   log.Write("Service started");
   log.Write("Service is waiting for events");
@@ -63,16 +65,24 @@ TEST_F(ServiceLogFile, OthersMayReadButNotWriteWhileTheServiceWrites) {
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
-TEST_F(ServiceLogFile, EachStartBeginsAnEmptyLog) {
-  fs::create_directories(LogFolder());
+TEST_F(ServiceLogFile, EachStartBeginsAnEmptyLogAndLeavesOtherNamesAlone) {
+  const ServiceFolder folder = ServiceFolder::Prepare();
+  ASSERT_TRUE(folder.usable()) << folder.failure();
   {
-    ServiceLog first = OpenServiceLog();
+    ServiceLog first = OpenServiceLog(folder);
     first.Write("from the last run");
   }
-  ServiceLog second = OpenServiceLog();
+  // A second name for the old log, as a user could make it to have the
+  // service truncate or write what the name points to.
+  const fs::path other_name = LogFolder().parent_path() / "Veltrona other name.txt";
+  fs::remove(other_name);
+  ASSERT_TRUE(::CreateHardLinkA(other_name.string().c_str(), ServiceLogPath().c_str(), nullptr));
+  ServiceLog second = OpenServiceLog(folder);
   second.Write("Service started");
   second.Close();
   EXPECT_EQ(ReadShared(ServiceLogPath()), "Service started\r\n");
+  EXPECT_EQ(test_support::ReadWholeFile(other_name.wstring()), "from the last run\r\n");
+  fs::remove(other_name);
 }
 
 }  // namespace

@@ -86,9 +86,11 @@ InstalledService::InstalledService(const std::wstring& program, const std::funct
   RemoveFolderLink(ServiceFolder());
   RemoveFolderLink(DataFolder());
   std::error_code error;
-  fs::remove_all(ServiceFolder(), error);
+  // The service holds its folder open until its process has ended, which
+  // may be a moment after it reported itself stopped.
+  for (int i = 0; i < 100 && (fs::remove_all(ServiceFolder(), error), fs::exists(ServiceFolder())); ++i) ::Sleep(50);
   fs::remove_all(DataFolder(), error);
-  fs::create_directories(ServiceFolder());
+  // The service makes its own folder.
   fs::create_directories(InstallFolder());
   fs::create_directories(fs::path(DataFolder()) / "keys");
   fs::copy_file(PeerProgram(L"openvpn_standin"), InstallFolder() + L"openvpn.exe",

@@ -21,7 +21,8 @@ class InstalledService {
  public:
   // Installs `program` (the service program unless a test variant is given)
   // and waits until it runs.
-  // `before_start` runs once the folders are laid out, before the install.
+  // `before_start` runs once the folders are laid out, before the install;
+  // the service's own folder is not there then, the service makes it.
   explicit InstalledService(const std::wstring& program = L"", const std::function<void()>& before_start = {});
   ~InstalledService();
   InstalledService(const InstalledService&) = delete;
