@@ -12,8 +12,14 @@
 
 namespace veltrona::ipc {
 
-// The IPv4 TCP table with each row's owner; none when it cannot be read.
-std::optional<std::vector<TcpRow>> ReadTcpTable();
+enum class TcpRows {
+  kListeners,               // listening sockets, without owners
+  kAll,                     // every row, without owners
+  kConnectionsWithOwners,   // connections, with their owners where the system can tell
+};
+
+// Rows of the IPv4 TCP table; none when it cannot be read.
+std::optional<std::vector<TcpRow>> ReadTcpTable(TcpRows which);
 
 // Wine's ntdll exports wine_get_version; Windows' never does.
 bool RunningUnderWine() noexcept;

@@ -340,6 +340,11 @@ void StartAndSupervise(Worker& w, ULONGLONG requested_at) {
                 " is in use by another program; OpenVPN is not started");
     return;
   }
+  // The look at the port takes a moment; the client may have given up since.
+  if (IsEventSet(w.exit_event.Get())) {
+    w.log.Write("The connection tool asked to disconnect before OpenVPN started; OpenVPN is not started");
+    return;
+  }
   std::optional<RunningOpenVpn> openvpn = StartOpenVpn(w.log, w.session->client, w.openvpn_program, w.service_folder);
   if (!openvpn) return;
   w.openvpn_user_sid = w.session->user_sid;

@@ -187,7 +187,9 @@ TEST_F(OpenVpnEngine, ARejectedLoginShowsTheLoginFailedDialog) {
 TEST_F(OpenVpnEngine, CredentialsWithBlanksQuotesAndBackslashesArriveIntact) {
   Configure("# standin: expect-credentials \"vpn user\" \"p a\\\"s\\\\s\"\r\n");
   ASSERT_EQ(engine_.ConnectTunnel(u"vpn1.example", u"vpn user", u"p a\"s\\s"), 0);
-  ASSERT_TRUE(PumpUntilState(ENGINE_CONNECTED)) << InstalledService::OpenVpnOutput();
+  ASSERT_TRUE(PumpUntilState(ENGINE_CONNECTED))
+      << InstalledService::OpenVpnOutput()
+      << (messages_.empty() ? "" : std::string(messages_[0].text.begin(), messages_[0].text.end()));
   const std::string output = InstalledService::OpenVpnOutput();
   EXPECT_NE(output.find("username for 'Auth' is [vpn user]"), std::string::npos) << output;
   EXPECT_NE(output.find("password for 'Auth' is [p a\"s\\s]"), std::string::npos) << output;

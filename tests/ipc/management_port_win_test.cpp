@@ -98,7 +98,7 @@ TEST_F(TcpTable, AClosedConnectionDoesNotHoldThePortAndAnyAddressListenerDoes) {
   ::Sleep(100);
   client.Reset();
   listener.Reset();
-  const std::optional<std::vector<TcpRow>> rows = ReadTcpTable();
+  const std::optional<std::vector<TcpRow>> rows = ReadTcpTable(TcpRows::kAll);
   ASSERT_TRUE(rows);
   EXPECT_TRUE(std::any_of(rows->begin(), rows->end(), [&](const TcpRow& row) { return row.local.port == port; }))
       << "no row of the closed connection is left to ignore";
