@@ -63,6 +63,13 @@ struct FileHandleTraits {
   static void Close(Handle h) noexcept { ::CloseHandle(h); }
 };
 
+// FindFirstFileW's listings close with FindClose, not CloseHandle.
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { ::FindClose(h); }
+};
+
 struct ServiceHandleTraits {
   using Handle = SC_HANDLE;
   static Handle Invalid() noexcept { return nullptr; }
@@ -119,6 +126,7 @@ using UniqueProcess = UniqueHandle<KernelHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniquePipe = UniqueHandle<FileHandleTraits>;
+using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueRegKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;

@@ -16,6 +16,7 @@
 #include "client/config/server_list_win.h"
 #include "client/config/settings_store_win.h"
 #include "client/engines/vpn_interface.h"
+#include "client/privacy/history_cleaner_win.h"
 #include "client/resources/resource.h"
 
 namespace veltrona::app {
@@ -85,6 +86,10 @@ int RunClient(HINSTANCE instance, std::string_view ansi_command_line) {
     }
   });
 
+  // Only a user's disconnect cleans; Exit never does.
+  auto cleaner = std::make_unique<privacy::HistoryCleaner>();
+  client.clean_history = [cleaner = cleaner.get()] { return cleaner->CleanDefaultBrowser() != 0; };
+
   client.ras_dial_message = ::RegisterWindowMessageA(std::string(common::kRasDialEventMessageName).c_str());
 
   // Only a start from the system's list reads the value; missing means hidden.
@@ -99,6 +104,7 @@ int RunClient(HINSTANCE instance, std::string_view ansi_command_line) {
   controller->engine().DisconnectTunnel();
   client.controller = nullptr;
   controller.reset();
+  client.clean_history = nullptr;
   return 0;
 }
 

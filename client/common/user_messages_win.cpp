@@ -43,8 +43,9 @@ INT_PTR ShowModalDialog(const DialogRequest& request) {
 
 bool LaunchProgram(const LaunchRequest& request) {
   if (const Launcher& launcher = CurrentLauncher()) return launcher(request);
-  const HINSTANCE result = ::ShellExecuteW(nullptr, nullptr, request.program.c_str(), request.parameters.c_str(),
-                                           nullptr, request.show);
+  const wchar_t* verb = request.verb.empty() ? nullptr : request.verb.c_str();
+  const HINSTANCE result =
+      ::ShellExecuteW(nullptr, verb, request.program.c_str(), request.parameters.c_str(), nullptr, request.show);
   // ShellExecuteW reports success as a value above 32.
   return reinterpret_cast<INT_PTR>(result) > 32;
 }

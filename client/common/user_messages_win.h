@@ -38,6 +38,8 @@ struct LaunchRequest {
   std::wstring program;
   std::wstring parameters;
   int show = SW_HIDE;
+  // ShellExecuteW's verb; empty for the program's default one.
+  std::wstring verb = {};
 };
 // Returns whether the program was started.
 using Launcher = std::function<bool(const LaunchRequest&)>;
