@@ -29,6 +29,7 @@ install_dir="$WINEPREFIX/drive_c/Program Files/Veltrona VPN"
 service_dir="$WINEPREFIX/drive_c/ProgramData/Veltrona VPN"
 mkdir -p "$install_dir" "$service_dir"
 cp "$bin/peers/openvpn_standin.exe" "$install_dir/openvpn.exe"
+cp "$bin/SurfingPrefs.xml" "$install_dir/SurfingPrefs.xml"
 run reg add 'HKLM\Software\VeltronaVPN' /v 'Install Path' /t REG_SZ /d 'C:\Program Files\Veltrona VPN\' /f >/dev/null
 # The client's data folder starts empty: the configuration comes from the host.
 data_dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Veltrona VPN"

@@ -95,6 +95,8 @@ InstalledService::InstalledService(const std::wstring& program, const std::funct
   fs::create_directories(fs::path(DataFolder()) / "keys");
   fs::copy_file(PeerProgram(L"openvpn_standin"), InstallFolder() + L"openvpn.exe",
                 fs::copy_options::overwrite_existing);
+  fs::copy_file(BinFolder() + L"SurfingPrefs.xml", InstallFolder() + L"SurfingPrefs.xml",
+                fs::copy_options::overwrite_existing);
   SetInstallPath(InstallFolder());
   WriteClientFile(L"Veltrona.ovpn", ClientConfig());
   WriteClientFile(L"ca.crt", "-----BEGIN CERTIFICATE-----\nca\n-----END CERTIFICATE-----\n");

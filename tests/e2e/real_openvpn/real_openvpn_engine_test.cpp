@@ -26,6 +26,7 @@
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/engine_window_win.h"
 #include "tests/win_test_support/files_win.h"
+#include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 #include "client/resources/resource.h"
 
@@ -344,6 +345,11 @@ class RealClientWindow : public ::testing::Test {
     const std::wstring address = L"127.0.0.1:" + std::to_wstring(kConfigPort);
     ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", L"Config Host", REG_SZ, address.c_str(),
                                 static_cast<DWORD>((address.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    // The installation folder is the programs' own, with the cleaner's rules.
+    const std::wstring install = test_support::BinFolder();
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", L"Install Path", REG_SZ, install.c_str(),
+                                static_cast<DWORD>((install.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN");
   }
