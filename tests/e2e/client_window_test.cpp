@@ -3,7 +3,9 @@
 // stand-in serving the demo content.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -77,6 +79,14 @@ bool KeyExists(HKEY hive, const wchar_t* key) {
 std::string UnixPath(const std::wstring& dos_path) {
   std::string path;
   for (wchar_t c : dos_path.substr(2)) path.push_back(c == L'\\' ? '/' : static_cast<char>(c));
+  return path;
+}
+
+// The prefix user's local application-data folder, where the client's
+// cleaner finds the browsers' profiles.
+std::wstring LocalAppData() {
+  wchar_t path[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) return L"C:\\nowhere";
   return path;
 }
 
@@ -318,6 +328,85 @@ TEST_F(ClientWindowTest, TheOptionBoxesAreRememberedAndPreserveIpLocksOnlyWhileD
   window->Click(IDC_PRESERVE_IP);
   EXPECT_TRUE(WaitFor([&] { return window->IsChecked(IDC_PRESERVE_IP); }, 5000));
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kUserKey, L"PreserveIP"), 0u);
+}
+
+// With "Clear surfing history on disconnect" ticked, Disconnect deletes the
+// default browser's traces and nothing else; a file the browser holds brings
+// the retry prompt, and Retry finishes once it is let go. Exit never cleans.
+TEST_F(ClientWindowTest, DisconnectClearsTheDefaultBrowsersTracesAndRetriesWhileOneIsInUse) {
+  const std::wstring profile =
+      LocalAppData() + L"\\Google\\Chrome\\User Data\\Default\\";
+  const std::vector<std::wstring> traces = {L"Network\\Cookies", L"History", L"Cache\\Cache_Data\\f_000001",
+                                            L"Sessions\\Session_1"};
+  const std::vector<std::wstring> kept = {L"Bookmarks", L"Login Data", L"Extensions\\abc\\1.0\\manifest.json"};
+  const auto put = [&](const std::vector<std::wstring>& files) {
+    for (const std::wstring& file : files) {
+      const std::wstring path = profile + file;
+      std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+      ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+      ASSERT_TRUE(test_support::WriteWholeFile(path, "trace")) << Narrow(path);
+    }
+  };
+  const auto there = [&](const std::wstring& file) { return test_support::FileExists(profile + file); };
+  put(traces);
+  put(kept);
+  SetString(HKEY_CURRENT_USER, L"SOFTWARE\\Clients\\StartMenuInternet", L"", L"Google Chrome");
+  {
+    Client client;
+    const auto window = ClientWindow::Find();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(test_support::MessageBoxes().empty());
+    window->Click(IDC_CLEAR_HISTORY);
+    ASSERT_TRUE(WaitFor([] { return ReadDword(HKEY_CURRENT_USER, kUserKey, L"ClearHistory") == 1; }, 5000));
+    FillIn(*window);
+    ConnectThrough(*window);
+    window->TrayMessage(WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
+    {
+      // The browser holds its history without letting it be deleted.
+      UniqueFile held(::CreateFileW((profile + L"History").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held.IsValid());
+      window->Click(IDC_CONNECT);
+      const auto box = WaitForMessageBox();
+      ASSERT_TRUE(box);
+      EXPECT_EQ(box->text,
+                L"You have to close the default web browser before cleaning history. \nYou can retry after closing "
+                L"the current web browser.");
+      EXPECT_EQ(box->caption, L"Veltrona VPN Free Trial");
+      EXPECT_EQ(box->owner, window->handle());
+      EXPECT_NE(::GetDlgItem(box->window, IDRETRY), nullptr);
+      EXPECT_NE(::GetDlgItem(box->window, IDCANCEL), nullptr);
+      EXPECT_FALSE(there(L"Network\\Cookies"));
+      EXPECT_TRUE(there(L"History"));
+      EXPECT_TRUE(window->Screenshot(Artefact("history-retry-prompt.png")));
+      // Retry while the file is still held asks again.
+      Answer(*box, IDRETRY);
+      const auto again = WaitForMessageBox();
+      ASSERT_TRUE(again);
+      EXPECT_TRUE(there(L"History"));
+      put({L"Network\\Cookies"});
+      // Once the browser lets go, Retry runs every rule again from the first.
+      held.Reset();
+      Answer(*again, IDRETRY);
+    }
+    EXPECT_TRUE(WaitFor([&] { return !there(L"History"); }, 10000));
+    for (const std::wstring& file : traces) EXPECT_FALSE(there(file)) << Narrow(file);
+    for (const std::wstring& file : kept) EXPECT_TRUE(there(file)) << Narrow(file);
+    ASSERT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected"));
+    EXPECT_TRUE(WaitFor([&] { return window->IsEnabled(IDC_CONNECT); }, 10000));
+    EXPECT_TRUE(test_support::MessageBoxes().empty());
+
+    // Exit while connected takes the tunnel down but leaves the traces.
+    put(traces);
+    ConnectThrough(*window);
+    window->TrayCommand(IDM_EXIT);
+    EXPECT_TRUE(client.Ended());
+    for (const std::wstring& file : traces) EXPECT_TRUE(there(file)) << Narrow(file);
+  }
+  DeleteValue(HKEY_CURRENT_USER, L"SOFTWARE\\Clients\\StartMenuInternet", L"");
+  std::error_code ignored;
+  std::filesystem::remove_all(LocalAppData() + L"\\Google", ignored);
 }
 
 // The user's own proxy is off while connected and back afterwards, also when
