@@ -396,7 +396,9 @@ TEST_F(RealClientWindow, ConnectsShowsOpenVpnsByteCountsAndDisconnects) {
       << Ascii(window->Text(IDC_BYTES_RECEIVED)) << " / " << Ascii(window->Text(IDC_BYTES_SENT));
   const long long received = ByteCount(window->Text(IDC_BYTES_RECEIVED));
   const long long sent = ByteCount(window->Text(IDC_BYTES_SENT));
-  const auto after = NextOpenVpnCounts(before);
+  // OpenVPN's next count written after the window was read, not merely
+  // after `before`: the file may have been rewritten while the test waited.
+  const auto after = NextOpenVpnCounts(NextOpenVpnCounts(std::nullopt));
   ASSERT_TRUE(after);
   std::printf("[ measure  ] the client window shows %lld received, %lld sent; OpenVPN counted %lld..%lld, %lld..%lld\n",
               received, sent, before->read, after->read, before->written, after->written);
