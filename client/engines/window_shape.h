@@ -15,6 +15,7 @@ struct ShapeRun {
   int x0 = 0;
   int x1 = 0;
   int y = 0;
+  friend bool operator==(const ShapeRun&, const ShapeRun&) = default;
 };
 
 // A 24-bit picture as a device-independent bitmap holds it: rows of blue,

@@ -34,8 +34,6 @@ struct TextPicture {
   std::size_t stride = 0;
 };
 
-bool operator==(const ShapeRun& a, const ShapeRun& b) { return a.x0 == b.x0 && a.x1 == b.x1 && a.y == b.y; }
-
 TEST(WindowShape, EveryRunBetweenKeyPixelsReachingTheEdgesTopRowFirst) {
   const TextPicture picture({
       "..##..",
