@@ -1,6 +1,7 @@
 #include "client/engines/browser_watch_win.h"
 
 #include <cwchar>
+#include <system_error>
 #include <new>
 #include <string>
 #include <utility>
@@ -165,6 +166,33 @@ BrowserWatch::~BrowserWatch() { Stop(); }
 void BrowserWatch::SetMainWindow(HWND window) noexcept { context_->main_window.store(window); }
 
 int BrowserWatch::Start() noexcept {
+  if (active_ || thread_.joinable()) return 0;
+  const UniqueEvent ready(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueEvent stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!ready || !stop) return 0;
+  int result = 0;
+  try {
+    thread_ = std::thread([this, &result, ready = ready.Get(), stop = stop.Get()] {
+      result = SetUp();
+      ::SetEvent(ready);
+      if (result != 1) return;
+      ::WaitForSingleObject(stop, INFINITE);
+      TearDown();
+    });
+  } catch (const std::system_error&) {
+    return 0;
+  }
+  ::WaitForSingleObject(ready.Get(), INFINITE);
+  if (result != 1) {
+    thread_.join();
+    return 0;
+  }
+  stop_ = std::move(stop);
+  active_ = true;
+  return 1;
+}
+
+int BrowserWatch::SetUp() noexcept {
   auto fail = [this](const wchar_t* what, HRESULT result) {
     ShowSetUpFailure(what, result);
     ReleaseAll();
@@ -217,13 +245,18 @@ int BrowserWatch::Start() noexcept {
                                                                      WBEM_FLAG_SEND_STATUS, nullptr, stub_sink_.Get())
                              : E_OUTOFMEMORY;
   if (FAILED(result)) return fail(L"ExecNotificationQueryAsync", result);
-  active_ = true;
   return 1;
 }
 
 void BrowserWatch::Stop() noexcept {
   if (!active_) return;
   active_ = false;
+  ::SetEvent(stop_.Get());
+  thread_.join();
+  stop_.Reset();
+}
+
+void BrowserWatch::TearDown() noexcept {
   (void)services_->CancelAsyncCall(stub_sink_.Get());
   context_->Close();
   ReleaseAll();

@@ -10,7 +10,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
+#include "base/unique_handle_win.h"
 #include "client/engines/engine_state.h"
 
 namespace veltrona::engines {
@@ -66,9 +68,12 @@ class BrowserWatch {
 
   // 1 when the watch is active; 0 after a failure, which it has shown to
   // the user (caption "Veltrona VPN Free Trial", warning icon, no owner).
+  // The watch lives on a thread of its own in the multithreaded apartment,
+  // so the calling (window) thread's COM state stays as it was.
   [[nodiscard]] int Start() noexcept;
   // Cancels the subscription, releases the objects and ends COM for the
-  // thread. Only after a Start() that returned 1; a second call does nothing.
+  // watch's thread. Only after a Start() that returned 1; a second call does
+  // nothing.
   void Stop() noexcept;
   // "Yes, Protect Me Now" brings this window forward.
   void SetMainWindow(HWND window) noexcept;
@@ -77,11 +82,15 @@ class BrowserWatch {
   bool uses_apartment() const noexcept { return apartment_ != nullptr; }
 
  private:
+  int SetUp() noexcept;
+  void TearDown() noexcept;
   void ReleaseAll() noexcept;
 
   std::shared_ptr<WatchContext> context_;
   bool com_initialised_ = false;
   bool active_ = false;
+  std::thread thread_;
+  UniqueEvent stop_;  // set by Stop(); the watch's thread then tears down
   Microsoft::WRL::ComPtr<IWbemLocator> locator_;
   Microsoft::WRL::ComPtr<IWbemServices> services_;
   Microsoft::WRL::ComPtr<IUnsecuredApartment> apartment_;
