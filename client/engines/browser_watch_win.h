@@ -1,6 +1,6 @@
 // The browser-launch watch: a WMI subscription to process creation whose
 // sink warns when the user's default browser starts while the tunnel is not
-// up. Set up once at start-up on the window thread, torn down at exit.
+// up. Started once at start-up (on a thread of its own), stopped at exit.
 #pragma once
 
 #include <windows.h>
