@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 #include <winsvc.h>
 
 #include <utility>
@@ -120,6 +121,13 @@ struct MenuTraits {
   static void Close(Handle h) noexcept { ::DestroyMenu(h); }
 };
 
+// COM's length-prefixed strings (SysAllocString).
+struct BstrTraits {
+  using Handle = BSTR;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::SysFreeString(h); }
+};
+
 using UniqueEvent = UniqueHandle<KernelHandleTraits>;
 using UniqueMutex = UniqueHandle<KernelHandleTraits>;
 using UniqueProcess = UniqueHandle<KernelHandleTraits>;
@@ -136,6 +144,8 @@ using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
+using UniqueRegion = UniqueHandle<GdiObjectTraits<HRGN>>;
+using UniqueBstr = UniqueHandle<BstrTraits>;
 
 // Puts back the object a device context held before a selection.
 class ScopedSelectObject {

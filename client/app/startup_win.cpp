@@ -9,12 +9,14 @@
 #include "base/wide_text.h"
 #include "client/app/client_win.h"
 #include "client/app/connection_ui.h"
+#include "client/app/goofy_button_win.h"
 #include "client/app/main_window_win.h"
 #include "client/common/user_messages_win.h"
 #include "client/common/window_ids.h"
 #include "client/config/http_client_win.h"
 #include "client/config/server_list_win.h"
 #include "client/config/settings_store_win.h"
+#include "client/engines/browser_watch_win.h"
 #include "client/engines/vpn_interface.h"
 #include "client/privacy/history_cleaner_win.h"
 #include "client/resources/resource.h"
@@ -89,8 +91,15 @@ int RunClient(HINSTANCE instance, std::string_view ansi_command_line) {
   // Only a user's disconnect cleans; Exit never does.
   auto cleaner = std::make_unique<privacy::HistoryCleaner>();
   client.clean_history = [cleaner = cleaner.get()] { return cleaner->CleanDefaultBrowser() != 0; };
+  // The watch runs on COM's threads: it reads the engine's state, which is
+  // atomic, through a pointer that stays valid until after it is stopped.
+  engines::VpnInterface* engine = &controller->engine();
+  engines::BrowserWatch browser_watch(instance, [engine] { return engine->GetState(); });
+  const int browser_watch_started = browser_watch.Start();
 
   client.ras_dial_message = ::RegisterWindowMessageA(std::string(common::kRasDialEventMessageName).c_str());
+  // Without the class the browser warning only lacks its close button.
+  (void)RegisterGoofyButtonClass(instance);
 
   // Only a start from the system's list reads the value; missing means hidden.
   const bool hidden = IsSystemStartupCommandLine(ansi_command_line) &&
@@ -98,7 +107,11 @@ int RunClient(HINSTANCE instance, std::string_view ansi_command_line) {
   const HWND window =
       ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainWindowProcedure, 0);
   if (window != nullptr && !hidden) ::ShowWindow(window, SW_SHOW);
+  browser_watch.SetMainWindow(window);
   if (window != nullptr) RunMessageLoop();
+
+  UnregisterGoofyButtonClass(instance);
+  if (browser_watch_started == 1) browser_watch.Stop();
 
   if (controller->proxy_saved()) controller->RestoreSystemProxy();
   controller->engine().DisconnectTunnel();

@@ -24,6 +24,13 @@ inline constexpr uint32_t WM_VPN_SOCKET = 0x8000 + 2;
 inline constexpr std::string_view kRasDialEventMessageName = "RasDialEvent";
 inline constexpr std::wstring_view kTaskbarCreatedMessageName = L"TaskbarCreated";
 
+// The image button: its window class and the two messages (WM_USER and
+// WM_USER + 1, lParam a bitmap handle) that hand it its normal and hover
+// images. Registered by start-up; the browser warning creates one.
+inline constexpr std::wstring_view kGoofyButtonClass = L"GoofyButton";
+inline constexpr uint32_t kSetNormalImage = 0x0400;
+inline constexpr uint32_t kSetHoverImage = 0x0400 + 1;
+
 }  // namespace veltrona::common
 
 // The fixed message RAS falls back to. A macro, spelled as <ras.h> spells

@@ -270,7 +270,7 @@ void ManagementDialogue::ResetSession() {
 }
 
 void ManagementDialogue::ReportState(int state) {
-  state_ = state;
+  state_.store(state, std::memory_order_release);
   Action report = Make(ActionKind::kReportState);
   report.state = state;
   Emit(std::move(report));

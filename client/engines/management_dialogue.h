@@ -14,6 +14,7 @@
 //      comes later) or fails.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -110,7 +111,9 @@ class ManagementDialogue {
 
   std::vector<Action> TakeActions();
 
-  int state() const { return state_; }
+  // Safe from any thread: the browser watch reads it on COM's threads while
+  // this thread changes it.
+  int state() const { return state_.load(std::memory_order_acquire); }
   // Between Start() and the end of that attempt.
   bool active() const { return active_; }
   const std::string& last_state_name() const { return last_state_name_; }
@@ -146,7 +149,8 @@ class ManagementDialogue {
   void ReportState(int state);
   void Emit(Action action) { actions_.push_back(std::move(action)); }
 
-  int state_ = ENGINE_DISCONNECTED;
+  // Written only by this thread; read by others through state().
+  std::atomic<int> state_ = ENGINE_DISCONNECTED;
   bool active_ = false;  // between Start() and the end of the session
   std::string user_name_;
   std::string password_;

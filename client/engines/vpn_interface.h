@@ -36,6 +36,8 @@ class VpnInterface {
                             std::u16string_view activation_code) = 0;
   virtual void DisconnectTunnel() = 0;
   virtual void Attach(app::ConnectionController* controller, WindowHandle main_window) = 0;
+  // The one operation that may be called from any thread (the browser
+  // watch calls it on COM's threads): engines keep their state atomic.
   virtual EngineState GetState() = 0;
   virtual void PeriodicCheck() = 0;
 

@@ -8,6 +8,10 @@ writes into the folder:
     connected.ico     icon 107: connected; also the window's small icon
     disconnected.ico  icon 136: disconnected; the tray icon most of the time
     banner.bmp        bitmap 132: the main window's banner, 307 x 91, 24-bit
+    warning.bmp       bitmap 142: the browser warning window, 563 x 289, 24-bit;
+                      the key colour RGB(70, 147, 135) marks its holes
+    close.bmp         bitmap 143: the warning's close button, 55 x 55
+    close_hover.bmp   bitmap 144: the same under the pointer
 
 Everything is drawn here from scratch with Pillow; the only outside input is
 the DejaVu font from Debian's fonts-dejavu-core. The output is deterministic:
@@ -446,6 +450,170 @@ def write_bmp(path, img):
 
 
 # --------------------------------------------------------------------------
+# Browser warning window
+
+WARN_W, WARN_H = 563, 289
+# Pixels of this colour are holes in the warning window's shape; nothing
+# else in the picture may use it.
+KEY = (70, 147, 135)
+WARN_RADIUS = 14
+BAND_H = 56
+# Where the real controls sit (window pixels); the picture leaves them free.
+CLOSE_X, CLOSE_SIZE = 508, 55
+YES_BUTTON = (187, 199, 190, 35)
+NO_BUTTON = (442, 199, 105, 35)
+CHECK_BOX = (396, 261)
+WARN_TITLE = "Unprotected browsing"
+WARN_HEADLINE = "Your web browser has started without protection."
+WARN_LINES = ("Veltrona VPN is not connected, so the sites you visit can",
+              "see your real IP address and your provider can see them.")
+WARN_QUESTION = "Protect this browsing session now?"
+WARN_CHECK_LABEL = "Don't warn me again"
+
+
+def _not_key(colour):
+    # A shade that is close to the key colour is nudged away from it.
+    return (colour[0], colour[1], colour[2] + 1) if tuple(colour) == KEY else tuple(colour)
+
+
+def _warning_triangle(size):
+    """An amber warning sign with an exclamation mark, RGBA, size x size."""
+    k = 8
+    big = size * k
+    canvas = Image.new("RGBA", (big, big), (0, 0, 0, 0))
+    m = 0.06 * big
+    pts = [(big / 2, m), (big - m, big - m * 1.4), (m, big - m * 1.4)]
+    _paint(canvas, (150, 96, 0), _mask_polygon(canvas.size, pts))
+    inner = [(big / 2, m + 0.09 * big), (big - m - 0.08 * big, big - m * 1.4 - 0.045 * big),
+             (m + 0.08 * big, big - m * 1.4 - 0.045 * big)]
+    _paint(canvas, _vertical_gradient(canvas.size, (255, 214, 80), (247, 166, 20),
+                                      round(m), round(big - m)),
+           _mask_polygon(canvas.size, inner))
+    mark = Image.new("L", canvas.size, 0)
+    d = ImageDraw.Draw(mark)
+    cx = big / 2
+    d.rounded_rectangle((cx - 0.055 * big, 0.33 * big, cx + 0.055 * big, 0.66 * big),
+                        radius=0.05 * big, fill=255)
+    d.ellipse((cx - 0.065 * big, 0.72 * big, cx + 0.065 * big, 0.85 * big), fill=255)
+    _paint(canvas, (60, 40, 0), mark)
+    return canvas.resize((size, size), Image.BOX)
+
+
+def draw_warning():
+    k = 4
+    W, H = WARN_W * k, WARN_H * k
+    canvas = Image.new("RGBA", (W, H), (0, 0, 0, 0))
+    shape = Image.new("L", (W, H), 0)
+    ImageDraw.Draw(shape).rounded_rectangle((0, 0, W - 1, H - 1), radius=WARN_RADIUS * k, fill=255)
+
+    # Body: a soft light panel; title band: the brand's teal gradient.
+    _paint(canvas, _vertical_gradient((W, H), (250, 252, 252), (226, 236, 235), BAND_H * k, H), shape)
+    band = Image.new("L", (W, H), 0)
+    ImageDraw.Draw(band).rectangle((0, 0, W, BAND_H * k), fill=255)
+    small = Image.new("RGB", (WARN_W, BAND_H))
+    px = small.load()
+    for y in range(BAND_H):
+        for x in range(WARN_W):
+            t = min(1.0, max(0.0, 0.85 * x / WARN_W + 0.15 * (1 - y / BAND_H)))
+            px[x, y] = tuple(round(a + (b - a) * t) for a, b in zip((0, 78, 72), (0, 122, 110)))
+    band_img = Image.new("RGB", (W, H), (0, 0, 0))
+    band_img.paste(small.resize((W, BAND_H * k), Image.BILINEAR), (0, 0))
+    _paint(canvas, band_img, ImageChops.multiply(band, shape))
+    # A thin darker line under the band and a frame round the whole window.
+    line = Image.new("L", (W, H), 0)
+    ImageDraw.Draw(line).rectangle((0, BAND_H * k, W, BAND_H * k + k), fill=255)
+    _paint(canvas, TEAL_EDGE, ImageChops.multiply(line, shape))
+    frame = Image.new("L", (W, H), 0)
+    ImageDraw.Draw(frame).rounded_rectangle((0, 0, W - 1, H - 1), radius=WARN_RADIUS * k,
+                                            outline=255, width=2 * k)
+    _paint(canvas, TEAL_EDGE, ImageChops.multiply(frame, shape))
+
+    # The small shield in the title band.
+    box = (14 * k, 10 * k, 44 * k, 47 * k)
+    pts = shield_outline(box, 0.07, 3 * k)
+    _paint(canvas, WHITE, _mask_polygon((W, H), pts))
+    inner = shield_outline((box[0] + 3 * k, box[1] + 3 * k, box[2] - 3 * k, box[3] - 4 * k), 0.07, 2 * k)
+    _paint(canvas, TEAL, _mask_polygon((W, H), inner))
+    img = canvas.resize((WARN_W, WARN_H), Image.BOX)
+
+    # The warning sign beside the explanation.
+    img.alpha_composite(_warning_triangle(84), (34, 84))
+    alpha = img.getchannel("A")
+    out = Image.new("RGB", img.size, KEY)
+    # Edge pixels that are mostly inside belong to the window, the rest are holes.
+    solid = alpha.point(lambda v: 255 if v >= 128 else 0)
+    rgb = Image.new("RGB", img.size, (0, 78, 72))
+    rgb.paste(img.convert("RGB"), (0, 0), alpha)
+    out.paste(rgb, (0, 0), solid)
+
+    d = ImageDraw.Draw(out)
+    title_font = _font(FONT_BOLD, 20)
+    _shadowed_text(out, (56, 15), WARN_TITLE, title_font, WHITE)
+    text_x, right = 140, WARN_W - 22
+    head_font = _fit_font(FONT_BOLD, WARN_HEADLINE, right - text_x, 16, 12)
+    body_font = _fit_font(FONT_REGULAR, max(WARN_LINES, key=len), right - text_x, 14, 10)
+    d.text((text_x, 80), WARN_HEADLINE, font=head_font, fill=(150, 30, 24))
+    y = 80 + head_font.getbbox(WARN_HEADLINE)[3] + 10
+    for text in WARN_LINES:
+        d.text((text_x, y), text, font=body_font, fill=(46, 52, 54))
+        y += body_font.getbbox("Ag")[3] + 5
+    y += 6
+    d.text((text_x, y), WARN_QUESTION, font=_font(FONT_BOLD, 14), fill=TEAL_DARK)
+    bottom = y + _font(FONT_BOLD, 14).getbbox(WARN_QUESTION)[3]
+    if bottom > YES_BUTTON[1] - 8:
+        sys.exit("draw_images.py: warning text runs into the buttons (bottom %d)" % bottom)
+
+    # A quiet separator above the check box row, and the check box's label.
+    d.line((22, 248, WARN_W - 22, 248), fill=(200, 214, 212), width=1)
+    label_font = _font(FONT_REGULAR, 12)
+    lb = d.textbbox((0, 0), WARN_CHECK_LABEL, font=label_font)
+    lx = CHECK_BOX[0] + 20
+    ly = CHECK_BOX[1] + 8 - (lb[1] + lb[3]) // 2
+    d.text((lx, ly), WARN_CHECK_LABEL, font=label_font, fill=(70, 76, 78))
+    if lx + lb[2] > WARN_W - 12:
+        sys.exit("draw_images.py: the check box label does not fit")
+
+    # Nothing but the holes may carry the key colour.
+    pxo = out.load()
+    for yy in range(WARN_H):
+        for xx in range(WARN_W):
+            if solid.getpixel((xx, yy)) and pxo[xx, yy] == KEY:
+                pxo[xx, yy] = _not_key(KEY)
+    return out
+
+
+def draw_close_button(warning, hover):
+    """The close button over the warning's top-right corner, 55 x 55."""
+    k = 8
+    base = warning.crop((CLOSE_X, 0, CLOSE_X + CLOSE_SIZE, CLOSE_SIZE))
+    big = base.resize((CLOSE_SIZE * k, CLOSE_SIZE * k), Image.NEAREST).convert("RGBA")
+    c = CLOSE_SIZE * k / 2
+    if hover:
+        disc = Image.new("L", big.size, 0)
+        r = 17 * k
+        ImageDraw.Draw(disc).ellipse((c - r, c - r, c + r, c + r), fill=255)
+        _paint(big, _vertical_gradient(big.size, (240, 80, 68), (200, 32, 32),
+                                       round(c - r), round(c + r)), disc)
+    cross = Image.new("L", big.size, 0)
+    d = ImageDraw.Draw(cross)
+    a = 7.5 * k
+    width = (3.2 if hover else 2.6) * k
+    _stroke(d, [(c - a, c - a), (c + a, c + a)], width, 255)
+    _stroke(d, [(c - a, c + a), (c + a, c - a)], width, 255)
+    _paint(big, WHITE, cross if hover else cross.point(lambda v: v * 225 // 255))
+    out = big.resize((CLOSE_SIZE, CLOSE_SIZE), Image.BOX).convert("RGB")
+    # The corner outside the window stays a hole, as in the warning itself.
+    src, dst = base.load(), out.load()
+    for y in range(CLOSE_SIZE):
+        for x in range(CLOSE_SIZE):
+            if src[x, y] == KEY:
+                dst[x, y] = KEY
+            elif dst[x, y] == KEY:
+                dst[x, y] = _not_key(KEY)
+    return out
+
+
+# --------------------------------------------------------------------------
 
 def main(argv):
     if len(argv) != 2:
@@ -458,6 +626,10 @@ def main(argv):
     write_ico(os.path.join(out, "connected.ico"), [draw_connected(s) for s in ICON_SIZES])
     write_ico(os.path.join(out, "disconnected.ico"), [draw_disconnected(s) for s in ICON_SIZES])
     write_bmp(os.path.join(out, "banner.bmp"), draw_banner())
+    warning = draw_warning()
+    write_bmp(os.path.join(out, "warning.bmp"), warning)
+    write_bmp(os.path.join(out, "close.bmp"), draw_close_button(warning, hover=False))
+    write_bmp(os.path.join(out, "close_hover.bmp"), draw_close_button(warning, hover=True))
 
 
 if __name__ == "__main__":

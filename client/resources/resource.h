@@ -6,12 +6,16 @@
 #define IDI_VELTRONA 107      // connected; the window's small icon
 #define IDI_DISCONNECTED 136  // disconnected; the first tray icon
 #define IDB_BANNER 132        // 307 x 91
+#define IDB_WARNING 142       // the browser warning window, 563 x 289
+#define IDB_CLOSE 143         // its close button, 55 x 55
+#define IDB_CLOSE_HOVER 144   // the close button under the pointer
 
 // Dialogs and the tray menu.
 #define IDD_ABOUT 103
 #define IDD_MAIN 129
 #define IDD_LOGIN_FAILED 146
 #define IDD_PROBLEM_REPORT 145
+#define IDD_BROWSER_WARNING 137
 #define IDR_TRAY_MENU 109
 
 // Menu items.
@@ -38,3 +42,6 @@
 
 // The login-failed dialog: its link to the account page.
 #define IDC_LOGIN_FAILED_LINK 1030
+
+// The browser warning: its "don't warn me again" box.
+#define IDC_DONT_WARN 1009

@@ -8,6 +8,8 @@ objdump=x86_64-w64-mingw32-objdump
 # Every Windows 10/11 installation has these.
 allowed=" advapi32.dll comctl32.dll crypt32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll ntdll.dll ole32.dll
  oleaut32.dll rasapi32.dll shell32.dll user32.dll wininet.dll ws2_32.dll wbemuuid.dll "
+# One blank between names, so a name at the end of a line matches too.
+allowed=" $(echo $allowed) "
 status=0
 for program in VeltronaVpn.exe VeltronaVPNsrv.exe; do
   dlls="$("$objdump" -p "$bin/$program" | awk '/DLL Name:/ {print tolower($3)}')"
