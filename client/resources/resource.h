@@ -38,3 +38,11 @@
 
 // The login-failed dialog: its link to the account page.
 #define IDC_LOGIN_FAILED_LINK 1030
+
+// The problem report dialog.
+#define IDC_REPORT_AGREE 1021
+#define IDC_REPORT_VPN_ID 1025
+#define IDC_REPORT_EMAIL 1026
+#define IDC_REPORT_DESCRIPTION 1027
+#define IDC_REPORT_SHOW_LINK 1028
+#define IDC_REPORT_DIAGNOSTICS 1029
