@@ -63,9 +63,10 @@ TlsReportHost::~TlsReportHost() {
   ::Sleep(500);
 }
 
-std::optional<std::string> TlsReportHost::FirstRequest() const {
-  if (!WaitForFile(folder_.Path() + L"\\request-1.bin", 10000)) return std::nullopt;
-  return folder_.Read(L"request-1.bin");
+std::optional<std::string> TlsReportHost::Request(int number) const {
+  const std::wstring name = L"request-" + std::to_wstring(number) + L".bin";
+  if (!WaitForFile(folder_.Path() + L"\\" + name, 10000)) return std::nullopt;
+  return folder_.Read(name);
 }
 
 bool TlsReportHost::AnyRequest() const { return FileExists(folder_.Path() + L"\\request-1.bin"); }

@@ -24,7 +24,9 @@ class TlsReportHost {
   [[nodiscard]] bool Listening() const { return listening_; }
   std::string Authority() const { return folder_.Read(L"ca.der"); }
   // The first request received, head and body, once it has arrived whole.
-  std::optional<std::string> FirstRequest() const;
+  std::optional<std::string> FirstRequest() const { return Request(1); }
+  // The `number`th request (from 1), once it has arrived whole.
+  std::optional<std::string> Request(int number) const;
   bool AnyRequest() const;
   std::string HandshakeLog() const { return folder_.Read(L"handshakes.log"); }
 
