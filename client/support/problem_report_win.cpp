@@ -108,6 +108,8 @@ void ToggleDiagnostics(HWND dialog) {
     ::SetDlgItemTextW(dialog, IDC_REPORT_SHOW_LINK, ToWide(kHideDiagnosticsLink).c_str());
   }
   state->shown = !state->shown;
+  // The buttons land on what the grown frame just uncovered.
+  ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void OnSubmit(HWND dialog) {
