@@ -132,6 +132,25 @@ class SwappedFile {
   std::string earlier_;
 };
 
+// A folder made for one test when it was missing, and removed again (when
+// empty) so that later tests find the prefix as the service left it: the
+// service makes its own folder and does not trust one made before it.
+class MadeFolder {
+ public:
+  explicit MadeFolder(std::wstring path) : path_(std::move(path)) {
+    made_ = ::CreateDirectoryW(path_.c_str(), nullptr) != FALSE;
+  }
+  ~MadeFolder() {
+    if (made_) ::RemoveDirectoryW(path_.c_str());
+  }
+  MadeFolder(const MadeFolder&) = delete;
+  MadeFolder& operator=(const MadeFolder&) = delete;
+
+ private:
+  std::wstring path_;
+  bool made_ = false;
+};
+
 class ProblemReportTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -150,8 +169,6 @@ class ProblemReportTest : public ::testing::Test {
     const std::wstring value = L"127.0.0.1:" + std::to_wstring(kConfigPort);
     ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", REG_SZ, value.c_str(),
                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    ::CreateDirectoryW(test_support::InstalledService::ServiceFolder().c_str(), nullptr);
-    ::CreateDirectoryW(test_support::InstalledService::DataFolder().c_str(), nullptr);
   }
   void TearDown() override {
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
@@ -192,6 +209,8 @@ std::wstring LogPath() { return test_support::InstalledService::DataFolder() + L
 std::wstring ServiceLogPath() { return test_support::InstalledService::ServiceFolder() + L"\\service.log"; }
 
 TEST_F(ProblemReportTest, TheDialogShowsTheVpnIdAndTheDiagnosticsAndTheLinkGrowsAndShrinksIt) {
+  MadeFolder service_folder(test_support::InstalledService::ServiceFolder());
+  MadeFolder data_folder(test_support::InstalledService::DataFolder());
   SwappedFile openvpn_log(LogPath(), "OpenVPN 2.6 started\r\nInitialization Sequence Completed\r\n");
   SwappedFile service_log(ServiceLogPath(), std::string("Service started\r\nWaiting for the client\r\n\0junk", 47));
   const HWND dialog = OpenReport(L"demo-id");
