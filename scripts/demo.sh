@@ -5,7 +5,8 @@
 # let tests/peers/demo_user play the user: fill in the window, press Connect
 # (the service starts the OpenVPN stand-in from tests/peers, installed as
 # openvpn.exe), read the status and byte counts, save a screenshot,
-# disconnect and exit through the tray menu; then show the service's log and
+# disconnect, open the problem report and cancel it, and exit through the
+# tray menu; then show the service's log and
 # remove the service.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

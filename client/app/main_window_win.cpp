@@ -17,6 +17,7 @@
 #include "client/config/server_list_win.h"
 #include "client/config/settings_store_win.h"
 #include "client/resources/resource.h"
+#include "client/support/problem_report_win.h"
 
 namespace veltrona::app {
 namespace {
@@ -131,18 +132,9 @@ void OpenModal(HWND window, int template_id, DLGPROC procedure, LPARAM parameter
   (void)common::ShowModalDialog(request);
 }
 
-INT_PTR CALLBACK ProblemReportProcedure(HWND dialog, UINT message, WPARAM w_param, LPARAM /*l_param*/) {
-  if (message == WM_INITDIALOG) return TRUE;
-  if (message == WM_COMMAND && LOWORD(w_param) == IDCANCEL) {
-    ::EndDialog(dialog, IDCANCEL);
-    return TRUE;
-  }
-  return FALSE;
-}
-
 void OpenProblemReport(HWND window) {
   const std::wstring vpn_id = FieldText(window, IDC_VPN_ID);
-  OpenModal(window, IDD_PROBLEM_REPORT, ProblemReportProcedure, reinterpret_cast<LPARAM>(vpn_id.c_str()));
+  OpenModal(window, IDD_PROBLEM_REPORT, support::ProblemReportProcedure, reinterpret_cast<LPARAM>(vpn_id.c_str()));
 }
 
 // --- handlers ----------------------------------------------------------------

@@ -45,3 +45,10 @@
 
 // The browser warning: its "don't warn me again" box.
 #define IDC_DONT_WARN 1009
+// The problem report dialog.
+#define IDC_REPORT_AGREE 1021
+#define IDC_REPORT_VPN_ID 1025
+#define IDC_REPORT_EMAIL 1026
+#define IDC_REPORT_DESCRIPTION 1027
+#define IDC_REPORT_SHOW_LINK 1028
+#define IDC_REPORT_DIAGNOSTICS 1029

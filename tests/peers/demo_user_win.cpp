@@ -1,6 +1,7 @@
 // Plays the user for the demo: fills in the running client's window, presses
 // Connect, reads the status and byte counts, saves a screenshot, disconnects
-// and exits through the tray menu's "E&xit".
+// opens the problem report and cancels it, and exits through the tray menu's
+// "E&xit".
 //   demo_user <vpn id> <activation code> <server> <unix path of the screenshot>
 #include <windows.h>
 
@@ -25,6 +26,27 @@ void Say(const char* what, const std::wstring& text = L"") {
 int Fail(const char* what) {
   std::printf("demo_user: %s\n", what);
   return 1;
+}
+
+// Clicks "Report a problem", waits while the diagnostics are gathered, shows
+// how the dialog opened and cancels it.
+bool OpenProblemReport(const ClientWindow& window) {
+  RECT area{};
+  ::GetWindowRect(::GetDlgItem(window.handle(), IDC_REPORT_PROBLEM), &area);
+  POINT centre{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
+  ::ScreenToClient(window.handle(), &centre);
+  ::PostMessageW(window.handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(centre.x, centre.y));
+  HWND dialog = nullptr;
+  if (!WaitFor([&] { return (dialog = ::FindWindowW(L"#32770", L"Creating support ticket")) != nullptr; }, 90000)) {
+    return false;
+  }
+  wchar_t vpn_id[260] = {};
+  ::GetDlgItemTextW(dialog, IDC_REPORT_VPN_ID, vpn_id, 260);
+  Say("problem report open with VPN ID: ", vpn_id);
+  const LRESULT length = ::SendDlgItemMessageW(dialog, IDC_REPORT_DIAGNOSTICS, WM_GETTEXTLENGTH, 0, 0);
+  Say("diagnostics gathered, characters: ", std::to_wstring(length));
+  ::PostMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+  return WaitFor([&] { return !::IsWindow(dialog); }, 10000);
 }
 
 }  // namespace
@@ -63,6 +85,9 @@ int wmain(int argc, wchar_t** argv) {
   window->Click(IDC_CONNECT);
   if (!window->WaitForText(IDC_STATUS, L"disconnected")) return Fail("the connection did not go down");
   Say("status: ", window->Text(IDC_STATUS));
+
+  Say("clicking Report a problem");
+  if (!OpenProblemReport(*window)) return Fail("the problem report did not open and close");
 
   Say("choosing E&xit in the tray menu");
   window->TrayCommand(IDM_EXIT);

@@ -166,8 +166,12 @@ void ClientWindow::TrayMessage(UINT mouse_message) const {
 void ClientWindow::TrayCommand(int id) const { ::PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
 bool ClientWindow::Screenshot(const std::string& unix_png_path) const {
+  return test_support::Screenshot(window_, unix_png_path);
+}
+
+bool Screenshot(HWND window, const std::string& unix_png_path) {
   RECT area{};
-  if (!::GetWindowRect(window_, &area)) return false;
+  if (!::GetWindowRect(window, &area)) return false;
   // ImageMagick on the machine's side takes the shot from the screen Wine
   // draws on; Wine runs Unix programs given by their Z: path.
   std::wstring line = L"Z:\\usr\\bin\\import -window root -crop " + std::to_wstring(area.right - area.left) + L"x" +

@@ -17,6 +17,9 @@ namespace veltrona::test_support {
 inline constexpr wchar_t kClientCaption[] = L"Veltrona VPN Free Trial 3.2";
 inline constexpr DWORD kClientWaitMs = 30000;
 
+// Saves a PNG of `window`'s area of the screen at a Unix path.
+bool Screenshot(HWND window, const std::string& unix_png_path);
+
 // Polls `done` every 50 ms until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& done, DWORD timeout_ms = kClientWaitMs);
 
