@@ -310,5 +310,57 @@ TEST_F(PptpWindowTest, ConfigureOpensTheEntrysPropertiesAndExitWhileConnectedHan
   EXPECT_EQ(Calls("HangUp "), std::vector<std::string>{"HangUp handle=0x5eed ok"});
 }
 
+// Wine reports the version its per-program setting names.
+class WineVersion {
+ public:
+  explicit WineVersion(const std::wstring& version) {
+    SetString(HKEY_CURRENT_USER, key_.c_str(), L"Version", version);
+  }
+  ~WineVersion() { ::RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+
+ private:
+  std::wstring key_ = std::wstring(L"Software\\Wine\\AppDefaults\\") + kProgram;
+};
+
+TEST_F(PptpWindowTest, XpGetsItsOwnStructureSizesAndWindows2000IsToldAndNeverDials) {
+  {
+    const WineVersion xp(L"winxp");
+    PptpClient client;
+    const auto window = ClientWindow::Find();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(WaitForCall("SetEntryProperties "));
+    EXPECT_NE(Calls("SetEntryProperties ")[0].find(" size=5616 dwSize=5616 "), std::string::npos)
+        << Calls("SetEntryProperties ")[0];
+    ASSERT_NO_FATAL_FAILURE(Dial(*window));
+    EXPECT_NE(Calls("Dial ")[0].find(" dwSize=2108 "), std::string::npos) << Calls("Dial ")[0];
+  }
+  test_support::TerminateProcesses(kProgram);
+  ::DeleteFileW((RasFolder() + L"calls.txt").c_str());
+  const WineVersion old_windows(L"win2k");
+  PptpClient client;
+  const auto box = WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, L"Veltrona VPN needs Windows XP or later for a PPTP connection.");
+  EXPECT_EQ(box->owner, nullptr);
+  Answer(*box);
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  window->SetText(IDC_VPN_ID, L"demo-id");
+  window->SetText(IDC_ACTIVATION_CODE, L"demo-code");
+  ASSERT_TRUE(WaitFor([&] { return window->SelectServer(L"vpn-demo2.example"); }, 10000));
+  window->Click(IDC_CONNECT);
+  const auto again = WaitForMessageBox();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->text, L"Veltrona VPN needs Windows XP or later for a PPTP connection.");
+  EXPECT_EQ(again->owner, window->handle());
+  Answer(*again);
+  const auto controller = WaitForMessageBox();
+  ASSERT_TRUE(controller);
+  EXPECT_EQ(Narrow(controller->text), kConnectionError);
+  Answer(*controller);
+  EXPECT_TRUE(Calls("SetEntryProperties ").empty());
+  EXPECT_TRUE(Calls("Dial ").empty());
+}
+
 }  // namespace
 }  // namespace veltrona
