@@ -16,7 +16,11 @@ ConnectionController::ConnectionController(bool use_pptp)
   engine_options.on_state_changed = [this](engines::EngineState state) {
     if (state_listener_) state_listener_(state);
   };
-  engine_ = engines::CreateEngine(use_pptp, std::move(engine_options));
+  engines::PptpOptions pptp_options;
+  pptp_options.on_state_changed = engine_options.on_state_changed;
+  pptp_options.proxy_saved = [this] { return proxy_.saved(); };
+  pptp_options.restore_system_proxy = [this] { RestoreSystemProxy(); };
+  engine_ = engines::CreateEngine(use_pptp, std::move(engine_options), std::move(pptp_options));
 }
 
 ConnectionController::~ConnectionController() {

@@ -43,9 +43,9 @@ INT_PTR ShowModalDialog(const DialogRequest& request) {
 
 bool LaunchProgram(const LaunchRequest& request) {
   if (const Launcher& launcher = CurrentLauncher()) return launcher(request);
-  const wchar_t* verb = request.verb.empty() ? nullptr : request.verb.c_str();
   const HINSTANCE result =
-      ::ShellExecuteW(nullptr, verb, request.program.c_str(), request.parameters.c_str(), nullptr, request.show);
+      ::ShellExecuteW(request.owner, request.verb.empty() ? nullptr : request.verb.c_str(), request.program.c_str(),
+                      request.parameters.c_str(), nullptr, request.show);
   // ShellExecuteW reports success as a value above 32.
   return reinterpret_cast<INT_PTR>(result) > 32;
 }
@@ -54,7 +54,11 @@ bool OpenWebPage(std::wstring_view address) {
   std::wstring parameters = L"/c start ";
   parameters += address;
   parameters += L" /s";
-  return LaunchProgram(LaunchRequest{L"cmd", std::move(parameters), SW_HIDE});
+  LaunchRequest request;
+  request.program = L"cmd";
+  request.parameters = std::move(parameters);
+  request.show = SW_HIDE;
+  return LaunchProgram(request);
 }
 
 MessagePresenter SetMessagePresenter(MessagePresenter presenter) {

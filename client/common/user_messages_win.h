@@ -38,8 +38,10 @@ struct LaunchRequest {
   std::wstring program;
   std::wstring parameters;
   int show = SW_HIDE;
-  // ShellExecuteW's verb; empty for the program's default one.
+  // ShellExecuteW's verb (empty: the default) and the window that owns
+  // what the start shows.
   std::wstring verb = {};
+  HWND owner = nullptr;
 };
 // Returns whether the program was started.
 using Launcher = std::function<bool(const LaunchRequest&)>;

@@ -354,9 +354,8 @@ void OpenVPN::SetControlText(int id, const std::u16string& text) {
   ::SetDlgItemTextW(main_window_, id, ToWide(text).c_str());
 }
 
-std::unique_ptr<VpnInterface> CreateEngine(bool use_pptp, OpenVpnOptions options) {
-  // Until the PPTP engine exists, its command line gets OpenVPN too.
-  (void)use_pptp;
+std::unique_ptr<VpnInterface> CreateEngine(bool use_pptp, OpenVpnOptions options, PptpOptions pptp_options) {
+  if (use_pptp) return std::make_unique<PPTP>(std::move(pptp_options));
   return std::make_unique<OpenVPN>(std::move(options));
 }
 

@@ -15,6 +15,7 @@
 
 #include "base/unique_handle_win.h"
 #include "client/engines/management_dialogue.h"
+#include "client/engines/pptp_win.h"
 #include "client/engines/vpn_interface.h"
 #include "client/resources/resource.h"
 #include "ipc/management_port_win.h"
@@ -101,8 +102,8 @@ class OpenVPN : public VpnInterface {
   ManagementDialogue dialogue_;
 };
 
-// The engine for this run. There is no PPTP engine yet, so a "pptp" command
-// line also gets the OpenVPN engine.
-std::unique_ptr<VpnInterface> CreateEngine(bool use_pptp, OpenVpnOptions options = {});
+// The engine for this run: PPTP for a "pptp" command line, OpenVPN otherwise.
+std::unique_ptr<VpnInterface> CreateEngine(bool use_pptp, OpenVpnOptions options = {},
+                                           PptpOptions pptp_options = {});
 
 }  // namespace veltrona::engines

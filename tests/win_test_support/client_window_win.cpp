@@ -66,12 +66,14 @@ void Answer(const SeenMessageBox& box, int id) {
   WaitFor([&] { return !::IsWindow(box.window) || !::IsWindowVisible(box.window); }, 10000);
 }
 
-ClientProcess::ClientProcess(const std::wstring& arguments) {
+ClientProcess::ClientProcess(const std::wstring& arguments) : ClientProcess(arguments, L"VeltronaVpn.exe") {}
+
+ClientProcess::ClientProcess(const std::wstring& arguments, const std::wstring& program_name) {
   wchar_t folder[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, folder, MAX_PATH);
   std::wstring program(folder, length);
   program.resize(program.find_last_of(L'\\') + 1);
-  std::wstring line = L"\"" + program + L"VeltronaVpn.exe\" " + arguments;
+  std::wstring line = L"\"" + program + program_name + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};

@@ -42,6 +42,8 @@ void Answer(const SeenMessageBox& box, int id = IDOK);
 class ClientProcess {
  public:
   explicit ClientProcess(const std::wstring& arguments = L"");
+  // Another build of the client: `program` is relative to the test's folder.
+  ClientProcess(const std::wstring& arguments, const std::wstring& program);
   ~ClientProcess();
   ClientProcess(const ClientProcess&) = delete;
   ClientProcess& operator=(const ClientProcess&) = delete;

@@ -35,6 +35,18 @@ TEST(EngineChoice, OpenVpnIsTheDefaultAndStartsDisconnected) {
   EXPECT_EQ(engine->GetState(), engines::ENGINE_DISCONNECTED);
 }
 
+TEST(EngineChoice, APptpCommandLineGetsThePptpEngineWithItsOwnPhonebook) {
+  const std::unique_ptr<VpnInterface> engine = engines::CreateEngine(engines::WantsPptpEngine("VeltronaVpn.exe pptp"));
+  const auto* pptp = dynamic_cast<engines::PPTP*>(engine.get());
+  ASSERT_NE(pptp, nullptr);
+  EXPECT_EQ(engine->GetState(), engines::ENGINE_DISCONNECTED);
+  engine->PeriodicCheck();
+  EXPECT_EQ(engine->GetState(), engines::ENGINE_DISCONNECTED);
+  const std::wstring& path = pptp->phonebook_path();
+  EXPECT_EQ(path.substr(path.size() - 46), L"\\Microsoft\\Network\\Connections\\VeltronaVPN.pbk");
+  EXPECT_NE(path.find(L':'), std::wstring::npos) << "a path on the current drive";
+}
+
 TEST(EngineInterface, MessageIdsAndStateCodesAreTheFixedOnes) {
   EXPECT_EQ(engines::WM_VPN_SOCKET, static_cast<uint32_t>(WM_APP + 2));
   EXPECT_EQ(WM_RASDIALEVENT, 0xCCCD);
