@@ -142,7 +142,7 @@ void PPTP::Attach(app::ConnectionController* controller, WindowHandle main_windo
   main_window_ = static_cast<HWND>(main_window);
 }
 
-EngineState PPTP::GetState() { return state_; }
+EngineState PPTP::GetState() { return state_.load(); }
 
 int PPTP::ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
                         std::u16string_view activation_code) {
@@ -207,7 +207,7 @@ void PPTP::UpdateStatistics() {
   const bool queried =
       state_ == ENGINE_CONNECTED && EngineRas().GetConnectionStatistics(connection_, &statistics) == 0;
   const StatisticsTexts texts =
-      PptpStatisticsTexts(state_, queried, statistics.dwBytesRcved, statistics.dwBytesXmited);
+      PptpStatisticsTexts(state_.load(), queried, statistics.dwBytesRcved, statistics.dwBytesXmited);
   if (main_window_ == nullptr) return;
   ::SetDlgItemTextW(main_window_, IDC_BYTES_RECEIVED, ToWide(texts.received).c_str());
   ::SetDlgItemTextW(main_window_, IDC_BYTES_SENT, ToWide(texts.sent).c_str());
@@ -243,7 +243,7 @@ void PPTP::WaitUntilReleased(HRASCONN connection) {
 void PPTP::PeriodicCheck() {}
 
 void PPTP::ReportState() {
-  if (options_.on_state_changed) options_.on_state_changed(state_);
+  if (options_.on_state_changed) options_.on_state_changed(state_.load());
 }
 
 }  // namespace veltrona::engines

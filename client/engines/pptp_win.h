@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <ras.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -61,7 +62,8 @@ class PPTP : public VpnInterface {
   HRASCONN connection_ = nullptr;
   // Empty when the path does not fit.
   std::wstring phonebook_path_;
-  EngineState state_ = ENGINE_DISCONNECTED;
+  // Written on the window thread; the browser watch reads it from COM's.
+  std::atomic<EngineState> state_{ENGINE_DISCONNECTED};
   app::ConnectionController* controller_ = nullptr;
 };
 

@@ -141,9 +141,11 @@ class PptpWindowTest : public ::testing::Test {
 
   // The client's window, filled in, with Connect pressed and the dial seen.
   static void Dial(const ClientWindow& window) {
+    // The server list is filled last while the window starts: once a server
+    // can be chosen, nothing of the start-up overwrites the fields any more.
+    ASSERT_TRUE(WaitFor([&] { return window.SelectServer(L"vpn-demo2.example"); }, 10000));
     window.SetText(IDC_VPN_ID, L"demo-id");
     window.SetText(IDC_ACTIVATION_CODE, L"demo-code");
-    ASSERT_TRUE(WaitFor([&] { return window.SelectServer(L"vpn-demo2.example"); }, 10000));
     window.Click(IDC_CONNECT);
     const bool dialled = WaitForCall("Dial ");
     std::string boxes;
@@ -275,9 +277,9 @@ TEST_F(PptpWindowTest, TooLongAVpnIdIsRefusedBeforeAnyDial) {
   PptpClient client;
   const auto window = ClientWindow::Find();
   ASSERT_TRUE(window);
+  ASSERT_TRUE(WaitFor([&] { return window->SelectServer(L"vpn-demo2.example"); }, 10000));
   window->SetText(IDC_VPN_ID, std::wstring(257, L'u'));
   window->SetText(IDC_ACTIVATION_CODE, L"demo-code");
-  ASSERT_TRUE(WaitFor([&] { return window->SelectServer(L"vpn-demo2.example"); }, 10000));
   window->Click(IDC_CONNECT);
   const auto box = WaitForMessageBox();
   ASSERT_TRUE(box);
@@ -345,9 +347,9 @@ TEST_F(PptpWindowTest, XpGetsItsOwnStructureSizesAndWindows2000IsToldAndNeverDia
   Answer(*box);
   const auto window = ClientWindow::Find();
   ASSERT_TRUE(window);
+  ASSERT_TRUE(WaitFor([&] { return window->SelectServer(L"vpn-demo2.example"); }, 10000));
   window->SetText(IDC_VPN_ID, L"demo-id");
   window->SetText(IDC_ACTIVATION_CODE, L"demo-code");
-  ASSERT_TRUE(WaitFor([&] { return window->SelectServer(L"vpn-demo2.example"); }, 10000));
   window->Click(IDC_CONNECT);
   const auto again = WaitForMessageBox();
   ASSERT_TRUE(again);

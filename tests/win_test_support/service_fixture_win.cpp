@@ -80,8 +80,22 @@ std::wstring InstalledService::ServiceFolder() { return KnownFolder(CSIDL_COMMON
 std::wstring InstalledService::InstallFolder() { return KnownFolder(CSIDL_COMMON_APPDATA) + L"\\Veltrona Test Install\\"; }
 std::wstring InstalledService::DataFolder() { return KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Veltrona VPN"; }
 
+// A service reports itself stopped a moment before its process ends, and the
+// process holds the service's folder until then: the next service would find
+// it in use.
+static void WaitForServiceProcessesToEnd() {
+  const wchar_t* const programs[] = {L"VeltronaVPNsrv.exe", L"service_with_fake_routes.exe",
+                                     L"slow_stop_service.exe", L"service_without_scm.exe"};
+  for (const ULONGLONG deadline = ::GetTickCount64() + 20000; ::GetTickCount64() < deadline; ::Sleep(50)) {
+    size_t running = 0;
+    for (const wchar_t* program : programs) running += CountProcesses(program);
+    if (running == 0) return;
+  }
+}
+
 InstalledService::InstalledService(const std::wstring& program, const std::function<void()>& before_start) {
   RemoveServiceIfPresent(kServiceName);
+  WaitForServiceProcessesToEnd();
   // A test that failed half-way may have left its links behind.
   RemoveFolderLink(ServiceFolder());
   RemoveFolderLink(DataFolder());
