@@ -341,8 +341,9 @@ void StartAndSupervise(Worker& w, ULONGLONG requested_at) {
     return;
   }
   // The look at the port takes a moment; the client may have given up since.
-  if (IsEventSet(w.exit_event.Get())) {
-    w.log.Write("The connection tool asked to disconnect before OpenVPN started; OpenVPN is not started");
+  facts.exit_requested = IsEventSet(w.exit_event.Get());
+  if (const std::string refusal = RefuseStart(facts); !refusal.empty()) {
+    w.log.Write(refusal);
     return;
   }
   std::optional<RunningOpenVpn> openvpn = StartOpenVpn(w.log, w.session->client, w.openvpn_program, w.service_folder);

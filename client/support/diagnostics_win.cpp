@@ -12,13 +12,6 @@ namespace veltrona::support {
 
 namespace {
 
-struct JobTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::CloseHandle(h); }
-};
-using UniqueJob = UniqueHandle<JobTraits>;
-
 // How long an ended command may take to let go of the output file.
 constexpr DWORD kEndedCommandWaitMs = 5000;
 
@@ -113,8 +106,8 @@ bool StartInJob(std::wstring_view command, HANDLE output, HANDLE job, UniqueProc
   return true;
 }
 
-UniqueJob MakeKillOnCloseJob() {
-  UniqueJob job(::CreateJobObjectW(nullptr, nullptr));
+UniqueKernelHandle MakeKillOnCloseJob() {
+  UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
   if (job) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -163,7 +156,7 @@ StepOutcome RunCommandOutput(std::wstring_view command, const std::wstring& outp
 
   StepOutcome outcome;
   {
-    const UniqueJob job = MakeKillOnCloseJob();
+    const UniqueKernelHandle job = MakeKillOnCloseJob();
     UniqueProcess process;
     if (!StartInJob(command, output.Get(), job.Get(), process)) {
       outcome = LastFailure(messages.execute_failed);

@@ -9,17 +9,13 @@
 
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
+#include "client/engines/openvpn_win.h"
 #include "ipc/management_port_win.h"
 
 namespace veltrona::ipc {
 namespace {
 
-struct SocketTraits {
-  using Handle = SOCKET;
-  static Handle Invalid() noexcept { return INVALID_SOCKET; }
-  static void Close(Handle socket) noexcept { ::closesocket(socket); }
-};
-using UniqueManagementSocket = UniqueHandle<SocketTraits>;
+using engines::UniqueManagementSocket;
 
 class TcpTable : public ::testing::Test {
  protected:

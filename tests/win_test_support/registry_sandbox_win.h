@@ -23,4 +23,25 @@ class UserHiveSandbox {
   bool overridden_ = false;
 };
 
+// Points HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER of this process at two
+// fresh keys of the test's own, so that code reading machine-wide and
+// per-user settings runs unchanged and touches nothing of the prefix's.
+class RegistrySandbox {
+ public:
+  explicit RegistrySandbox(const std::wstring& name);
+  ~RegistrySandbox();
+  RegistrySandbox(const RegistrySandbox&) = delete;
+  RegistrySandbox& operator=(const RegistrySandbox&) = delete;
+  [[nodiscard]] bool Ready() const { return overridden_; }
+  // The real key behind a hive, for looking at what was stored.
+  [[nodiscard]] HKEY Machine() const { return machine_; }
+  [[nodiscard]] HKEY User() const { return user_; }
+
+ private:
+  std::wstring root_;
+  HKEY machine_ = nullptr;
+  HKEY user_ = nullptr;
+  bool overridden_ = false;
+};
+
 }  // namespace veltrona::test_support

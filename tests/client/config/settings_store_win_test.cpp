@@ -8,41 +8,10 @@
 #include <vector>
 
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_sandbox_win.h"
 
 namespace veltrona::config {
 namespace {
-
-// Points HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER of this process at two
-// fresh keys of the test's own, so the store's real calls run unchanged and
-// touch nothing of the prefix's.
-class RegistrySandbox {
- public:
-  RegistrySandbox() : root_(L"Software\\VeltronaTests\\settings" + test_support::UniqueSuffix()) {
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\machine").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &machine_, nullptr);
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\user").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user_,
-                      nullptr);
-    overridden_ = ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_) == ERROR_SUCCESS &&
-                  ::RegOverridePredefKey(HKEY_CURRENT_USER, user_) == ERROR_SUCCESS;
-  }
-  ~RegistrySandbox() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegCloseKey(machine_);
-    ::RegCloseKey(user_);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str());
-  }
-  bool Ready() const { return overridden_; }
-  // The real key behind a hive, for looking at what was stored.
-  HKEY Machine() const { return machine_; }
-  HKEY User() const { return user_; }
-
- private:
-  std::wstring root_;
-  HKEY machine_ = nullptr;
-  HKEY user_ = nullptr;
-  bool overridden_ = false;
-};
 
 void SetRaw(HKEY root, const wchar_t* key, const wchar_t* value, DWORD type, const void* data, DWORD size) {
   HKEY opened = nullptr;
@@ -61,7 +30,7 @@ bool KeyExists(HKEY root, const wchar_t* key) {
 class ConfigSettingsStore : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(sandbox_.Ready()); }
-  RegistrySandbox sandbox_;
+  test_support::RegistrySandbox sandbox_{L"settings"};
 };
 
 TEST_F(ConfigSettingsStore, MissingValuesReadAsTheirDefaultsAndLeaveTheOutValue) {

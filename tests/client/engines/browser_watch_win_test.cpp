@@ -15,6 +15,7 @@
 #include "client/resources/resource.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
+#include "tests/win_test_support/registry_sandbox_win.h"
 
 namespace veltrona::engines {
 namespace {
@@ -136,34 +137,6 @@ class Delivery {
   std::vector<FakeObject*> events_;
 };
 
-// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER of this process point at fresh
-// keys of the test's own while it runs.
-class RegistrySandbox {
- public:
-  RegistrySandbox() : root_(L"Software\\VeltronaTests\\watch" + test_support::UniqueSuffix()) {
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\machine").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &machine_, nullptr);
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\user").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user_,
-                      nullptr);
-    ready_ = ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_) == ERROR_SUCCESS &&
-             ::RegOverridePredefKey(HKEY_CURRENT_USER, user_) == ERROR_SUCCESS;
-  }
-  ~RegistrySandbox() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegCloseKey(machine_);
-    ::RegCloseKey(user_);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str());
-  }
-  bool ready() const { return ready_; }
-
- private:
-  std::wstring root_;
-  HKEY machine_ = nullptr;
-  HKEY user_ = nullptr;
-  bool ready_ = false;
-};
-
 void SetDword(HKEY hive, const wchar_t* name, DWORD value) {
   ASSERT_EQ(::RegSetKeyValueW(hive, L"Software\\VeltronaVPN", name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
 }
@@ -177,7 +150,7 @@ void SetDefaultBrowser(const wchar_t* text) {
 class EventSinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(registry_.ready());
+    ASSERT_TRUE(registry_.Ready());
     SetDword(HKEY_LOCAL_MACHINE, L"Warning Flag", 1);
     main_window_ = ::CreateWindowExW(0, L"STATIC", L"main", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
     context_ = std::make_shared<WatchContext>();
@@ -208,7 +181,7 @@ class EventSinkTest : public ::testing::Test {
     return WarningsFor(delivery);
   }
 
-  RegistrySandbox registry_;
+  test_support::RegistrySandbox registry_{L"watch"};
   HWND main_window_ = nullptr;
   EngineState state_ = ENGINE_DISCONNECTED;
   INT_PTR answer_ = IDCANCEL;
