@@ -12,14 +12,6 @@
 
 namespace veltrona::service {
 
-// A self-relative security descriptor from the system's allocator.
-struct SecurityDescriptorTraits {
-  using Handle = PSECURITY_DESCRIPTOR;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::LocalFree(h); }
-};
-using UniqueSecurityDescriptor = UniqueHandle<SecurityDescriptorTraits>;
-
 // SYSTEM and administrators: everything, the service's further pipe
 // instances included. Interactive and other local authenticated users: write
 // the pipe, nothing more, so they cannot add an instance of their own;

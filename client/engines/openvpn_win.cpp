@@ -82,8 +82,6 @@ std::wstring DefaultAccountPage() {
 }
 
 OpenVPN::OpenVPN(OpenVpnOptions options) : options_(std::move(options)) {
-  WSADATA data{};
-  winsock_started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
   address_.sin_family = AF_INET;
   address_.sin_port = ::htons(options_.port);
   address_.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
@@ -95,7 +93,6 @@ OpenVPN::~OpenVPN() {
   dialogue_.TakeActions();  // nobody is left to show them to
   options_.endpoints ? ipc::SignalOpenVpnExit(*options_.endpoints) : ipc::SignalOpenVpnExit();
   if (main_window_ != nullptr) ::RemovePropW(main_window_, kEngineProperty);
-  if (winsock_started_) ::WSACleanup();
 }
 
 void OpenVPN::Attach(app::ConnectionController* controller, WindowHandle main_window) {

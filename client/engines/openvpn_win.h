@@ -27,12 +27,6 @@ namespace veltrona::engines {
 // billing host of this deployment.
 std::wstring DefaultAccountPage();
 
-struct ManagementSocketTraits {
-  using Handle = SOCKET;
-  static Handle Invalid() noexcept { return INVALID_SOCKET; }
-  static void Close(Handle socket) noexcept { ::closesocket(socket); }
-};
-using UniqueManagementSocket = UniqueHandle<ManagementSocketTraits>;
 
 struct OpenVpnOptions {
   // Tests use their own names so that they never meet a running service.
@@ -91,9 +85,10 @@ class OpenVPN : public VpnInterface {
   void SetControlText(int id, const std::u16string& text);
 
   OpenVpnOptions options_;
-  bool winsock_started_ = false;
+  // Started before the socket and ended after it.
+  ScopedWinsock winsock_;
   sockaddr_in address_{};
-  UniqueManagementSocket socket_;
+  UniqueSocket socket_;
   HWND main_window_ = nullptr;
   app::ConnectionController* controller_ = nullptr;
   bool retry_pending_ = false;
