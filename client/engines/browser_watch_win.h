@@ -102,7 +102,7 @@ class BrowserWatch {
   bool uses_apartment() const noexcept { return apartment_ != nullptr; }
 
  private:
-  int SetUp() noexcept;
+  [[nodiscard]] int SetUp() noexcept;
   void TearDown() noexcept;
   void ReleaseAll() noexcept;
 

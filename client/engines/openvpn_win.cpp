@@ -59,7 +59,8 @@ INT_PTR CALLBACK LoginFailedProcedure(HWND dialog, UINT message, WPARAM w_param,
       const auto* header = reinterpret_cast<const NMHDR*>(l_param);
       if (header == nullptr || header->idFrom != IDC_LOGIN_FAILED_LINK || header->code != NM_CLICK) return FALSE;
       if (const auto* page = reinterpret_cast<const std::wstring*>(::GetWindowLongPtrW(dialog, DWLP_USER))) {
-        common::OpenWebPage(*page);
+        // A page that does not open leaves nothing to undo; the dialog closes either way.
+        (void)common::OpenWebPage(*page);
       }
       ::EndDialog(dialog, 1);
       return TRUE;
@@ -170,10 +171,11 @@ void OpenVPN::UpdateStatistics() {
 }
 
 void OpenVPN::PeriodicCheck() {
+  // A request the service did not take is made again at the next check.
   if (options_.endpoints) {
-    ipc::RequestRouteCheck(*options_.endpoints);
+    (void)ipc::RequestRouteCheck(*options_.endpoints);
   } else {
-    ipc::RequestRouteCheck();
+    (void)ipc::RequestRouteCheck();
   }
 }
 

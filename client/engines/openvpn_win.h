@@ -50,10 +50,10 @@ class OpenVPN : public VpnInterface {
   OpenVPN(const OpenVPN&) = delete;
   OpenVPN& operator=(const OpenVPN&) = delete;
 
-  int OnEvent(uint32_t w_param, int32_t l_param) override;
+  [[nodiscard]] int OnEvent(uint32_t w_param, int32_t l_param) override;
   void UpdateStatistics() override;
-  int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
-                    std::u16string_view activation_code) override;
+  [[nodiscard]] int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
+                                  std::u16string_view activation_code) override;
   void DisconnectTunnel() override;
   void Attach(app::ConnectionController* controller, WindowHandle main_window) override;
   EngineState GetState() override;
@@ -68,7 +68,7 @@ class OpenVPN : public VpnInterface {
   static void CALLBACK OnRetryTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
 
   // Makes a socket, puts it into asynchronous mode and starts connecting.
-  bool OpenSocket();
+  [[nodiscard]] bool OpenSocket();
   void StartConnect();
   void ScheduleRetry(uint32_t milliseconds);
   void CancelRetry();
@@ -76,7 +76,7 @@ class OpenVPN : public VpnInterface {
   // FD_CONNECT without an error: the peer is checked before anything is
   // read from it or sent to it.
   void OnConnected();
-  bool PeerIsInstalledOpenVpn();
+  [[nodiscard]] bool PeerIsInstalledOpenVpn();
   void OnReadable();
   void OnClosed();
   // Carries out what the dialogue decided, then sends what is pending.

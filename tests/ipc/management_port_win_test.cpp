@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "base/ascii.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
 #include "client/engines/openvpn_win.h"
