@@ -44,9 +44,9 @@ int Fail(const char* what) {
 int wmain() {
   InstalledService service;
   if (!service.running()) return Fail("the service did not start");
-  ConfigHost host(kConfigPort, BinFolder() + L"..\\..\\..\\data\\config-host");
+  ConfigHost host(kConfigPort, DemoContent());
   if (!host.Listening()) return Fail("the configuration host did not start");
-  if (!SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort))) {
+  if (!PointClientAtConfigHost(kConfigPort)) {
     return Fail("the configuration host cannot be set");
   }
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
@@ -85,6 +85,6 @@ int wmain() {
 
   window->TrayCommand(IDM_EXIT);
   client.Ended();
-  DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host");
+  ForgetConfigHost();
   return 0;
 }

@@ -31,11 +31,13 @@ using test_support::Ascii;
 using Client = test_support::ClientProcess;
 using test_support::ClientWindow;
 using test_support::DeleteValue;
+using test_support::ForgetConfigHost;
 using test_support::InstalledService;
 using test_support::KeyExists;
 using test_support::kInternetSettings;
 using test_support::kMachineKey;
 using test_support::kUserKey;
+using test_support::PointClientAtConfigHost;
 using test_support::ReadDword;
 using test_support::ReadString;
 using test_support::ScreenshotPath;
@@ -73,7 +75,7 @@ class ClientWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     service_ = new InstalledService();
-    const std::wstring demo = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
+    const std::wstring demo = test_support::DemoContent();
     host_ = new test_support::ConfigHost(kConfigPort, demo);
   }
   static void TearDownTestSuite() {
@@ -89,12 +91,12 @@ class ClientWindowTest : public ::testing::Test {
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
     ASSERT_TRUE(SingleInstanceFree()) << "an earlier client still holds its mutex";
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
-    SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort));
+    PointClientAtConfigHost(kConfigPort);
     DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup");
   }
   void TearDown() override {
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
-    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host");
+    ForgetConfigHost();
     DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup");
   }
 
@@ -412,7 +414,7 @@ TEST_F(ClientWindowTest, OfflineTheCachedListIsShownAndConnectEndsInTheConnectio
   // A list cached by an earlier run, a host that cannot be reached, and no
   // earlier configuration on disk to go on with.
   const std::string cached =
-      test_support::ReadWholeFile(test_support::BinFolder() + L"..\\..\\..\\data\\config-host\\servers.win.xml");
+      test_support::ReadWholeFile(test_support::DemoContent() + L"\\servers.win.xml");
   ASSERT_FALSE(cached.empty());
   SetString(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\ConfigCache", L"", std::wstring(cached.begin(), cached.end()));
   SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:1");
@@ -450,13 +452,13 @@ TEST_F(ClientWindowTest, OfflineTheCachedListIsShownAndConnectEndsInTheConnectio
 // the update check and the server list share a few seconds between them.
 TEST_F(ClientWindowTest, AHostThatStallsCostsAFewSecondsBeforeTheCachedListAndItsMessage) {
   const std::string cached =
-      test_support::ReadWholeFile(test_support::BinFolder() + L"..\\..\\..\\data\\config-host\\servers.win.xml");
+      test_support::ReadWholeFile(test_support::DemoContent() + L"\\servers.win.xml");
   ASSERT_FALSE(cached.empty());
   SetString(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\ConfigCache", L"", std::wstring(cached.begin(), cached.end()));
   constexpr unsigned short kSilentPort = 18996;
   test_support::LoopbackListener silent_host(kSilentPort);
   ASSERT_TRUE(silent_host.listening());
-  SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kSilentPort));
+  PointClientAtConfigHost(kSilentPort);
 
   const ULONGLONG started = ::GetTickCount64();
   Client client;

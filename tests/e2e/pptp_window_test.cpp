@@ -26,8 +26,10 @@ using test_support::Answer;
 using test_support::Ascii;
 using test_support::ClientWindow;
 using test_support::DeleteValue;
+using test_support::ForgetConfigHost;
 using test_support::kInternetSettings;
 using test_support::kMachineKey;
+using test_support::PointClientAtConfigHost;
 using test_support::ReadDword;
 using test_support::ReadString;
 using test_support::ScreenshotPath;
@@ -83,7 +85,7 @@ std::string PhonebookPath() {
 class PptpWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::wstring demo = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
+    const std::wstring demo = test_support::DemoContent();
     // The first program a fresh wineserver starts sometimes ends before it
     // listens; a second start listens.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -102,7 +104,7 @@ class PptpWindowTest : public ::testing::Test {
     test_support::TerminateProcesses(kProgram);
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN");
-    SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort));
+    PointClientAtConfigHost(kConfigPort);
     // The browser rules the client reads at start ship beside the programs.
     SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Install Path", test_support::BinFolder());
     ::CreateDirectoryW(RasFolder().c_str(), nullptr);
@@ -112,7 +114,7 @@ class PptpWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     test_support::TerminateProcesses(kProgram);
-    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host");
+    ForgetConfigHost();
   }
 
   // The client's window, filled in, with Connect pressed and the dial seen.

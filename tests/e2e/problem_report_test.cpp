@@ -24,10 +24,9 @@ namespace {
 
 using test_support::Answer;
 using test_support::ClientWindow;
-using test_support::DeleteValue;
-using test_support::kMachineKey;
+using test_support::ForgetConfigHost;
 using test_support::kUserKey;
-using test_support::SetString;
+using test_support::PointClientAtConfigHost;
 using test_support::WaitFor;
 using test_support::WaitForMessageBox;
 
@@ -144,7 +143,7 @@ class MadeFolder {
 class ProblemReportTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::wstring demo = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
+    const std::wstring demo = test_support::DemoContent();
     host_ = new test_support::ConfigHost(kConfigPort, demo);
   }
   static void TearDownTestSuite() {
@@ -156,11 +155,11 @@ class ProblemReportTest : public ::testing::Test {
     ASSERT_TRUE(host_->Listening());
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
-    SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort));
+    PointClientAtConfigHost(kConfigPort);
   }
   void TearDown() override {
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
-    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host");
+    ForgetConfigHost();
   }
 
   // Starts the client, types the VPN ID, clicks "Report a problem" and

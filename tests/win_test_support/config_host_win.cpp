@@ -3,8 +3,17 @@
 #include <utility>
 
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 
 namespace veltrona::test_support {
+
+std::wstring DemoContent() { return BinFolder() + L"..\\..\\..\\data\\config-host"; }
+
+bool PointClientAtConfigHost(unsigned short port) {
+  return SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(port));
+}
+
+void ForgetConfigHost() { DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host"); }
 
 ConfigHost::ConfigHost(unsigned short port, const std::wstring& folder, const std::wstring& switches,
                        const std::wstring& log_file) {

@@ -92,10 +92,15 @@ class ShownWarning {
   HWND dialog_ = nullptr;
 };
 
+// The user's hive points at a fresh key of the test's own, without the
+// client's key unless a test makes it.
 class BrowserWarningTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ASSERT_TRUE(app::RegisterGoofyButtonClass(::GetModuleHandleW(nullptr))); }
   static void TearDownTestSuite() { app::UnregisterGoofyButtonClass(::GetModuleHandleW(nullptr)); }
+  void SetUp() override { ASSERT_TRUE(hive_.Ready()); }
+
+  UserHiveSandbox hive_{L"warning"};
 };
 
 void ExpectPlace(const RECT& place, int x, int y, int width, int height) {
@@ -106,8 +111,6 @@ void ExpectPlace(const RECT& place, int x, int y, int width, int height) {
 }
 
 TEST_F(BrowserWarningTest, TheWindowIsCentredLaidOutOverItsPictureAndShapedByIt) {
-  UserHiveSandbox hive(L"warning");
-  ASSERT_TRUE(hive.Ready());
   ASSERT_TRUE(test_support::CreateKey(HKEY_CURRENT_USER, kUserKey));
   ShownWarning warning;
   ASSERT_NE(warning.dialog(), nullptr);
@@ -167,8 +170,6 @@ TEST_F(BrowserWarningTest, TheWindowIsCentredLaidOutOverItsPictureAndShapedByIt)
 }
 
 TEST_F(BrowserWarningTest, TheTopBandDragsTheWindow) {
-  UserHiveSandbox hive(L"warning");
-  ASSERT_TRUE(hive.Ready());
   ASSERT_TRUE(test_support::CreateKey(HKEY_CURRENT_USER, kUserKey));
   ShownWarning warning;
   ASSERT_NE(warning.dialog(), nullptr);
@@ -187,8 +188,6 @@ TEST_F(BrowserWarningTest, TheTopBandDragsTheWindow) {
 }
 
 TEST_F(BrowserWarningTest, TheCloseButtonAnswersNoAndTheTickedBoxStopsLaterWarnings) {
-  UserHiveSandbox hive(L"warning");
-  ASSERT_TRUE(hive.Ready());
   ASSERT_TRUE(test_support::CreateKey(HKEY_CURRENT_USER, kUserKey));
   {
     ShownWarning warning;
@@ -199,19 +198,17 @@ TEST_F(BrowserWarningTest, TheCloseButtonAnswersNoAndTheTickedBoxStopsLaterWarni
     ::SendMessageW(close, WM_LBUTTONUP, 0, At(27, 27));
     EXPECT_EQ(warning.Result(), IDCANCEL);
   }
-  EXPECT_FALSE(ReadDword(hive.User(), kUserKey, L"Dont Warn Me")) << "nothing is written while the box is clear";
+  EXPECT_FALSE(ReadDword(hive_.User(), kUserKey, L"Dont Warn Me")) << "nothing is written while the box is clear";
   {
     ShownWarning warning;
     ::SendMessageW(warning.Control(IDC_DONT_WARN), BM_CLICK, 0, 0);
     ::SendMessageW(warning.Control(IDOK), BM_CLICK, 0, 0);
     EXPECT_EQ(warning.Result(), IDOK);
   }
-  EXPECT_EQ(ReadDword(hive.User(), kUserKey, L"Dont Warn Me"), DWORD{1});
+  EXPECT_EQ(ReadDword(hive_.User(), kUserKey, L"Dont Warn Me"), DWORD{1});
 }
 
 TEST_F(BrowserWarningTest, WithoutTheUsersKeyTheBoxWritesNothingAndTheWindowStillCloses) {
-  UserHiveSandbox hive(L"warning");
-  ASSERT_TRUE(hive.Ready());
   ShownWarning warning;
   ASSERT_NE(warning.dialog(), nullptr);
   const DWORD objects_before = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
@@ -222,7 +219,7 @@ TEST_F(BrowserWarningTest, WithoutTheUsersKeyTheBoxWritesNothingAndTheWindowStil
   ::SendMessageW(warning.Control(IDC_DONT_WARN), BM_CLICK, 0, 0);
   ::SendMessageW(warning.Control(IDCANCEL), BM_CLICK, 0, 0);
   EXPECT_EQ(warning.Result(), IDCANCEL);
-  EXPECT_FALSE(KeyExists(hive.User(), kUserKey));
+  EXPECT_FALSE(KeyExists(hive_.User(), kUserKey));
   // The font and the close button's images are deleted with the window.
   EXPECT_EQ(::GetObjectType(font), 0u);
   for (HBITMAP image : given_images) EXPECT_EQ(::GetObjectType(image), 0u);

@@ -339,8 +339,7 @@ class RealClientWindow : public ::testing::Test {
                   "</servers><application version=\"3.2\" url=\"https://www.veltrona.example/\"/></config>");
     host_ = std::make_unique<test_support::ConfigHost>(kConfigPort, served_.Path());
     ASSERT_TRUE(host_->Listening());
-    ASSERT_TRUE(test_support::SetString(HKEY_LOCAL_MACHINE, test_support::kMachineKey, L"Config Host",
-                                        L"127.0.0.1:" + std::to_wstring(kConfigPort)));
+    ASSERT_TRUE(test_support::PointClientAtConfigHost(kConfigPort));
     // The installation folder is the programs' own, with the cleaner's rules.
     ASSERT_TRUE(test_support::SetString(HKEY_LOCAL_MACHINE, test_support::kMachineKey, L"Install Path",
                                         test_support::BinFolder()));
