@@ -177,6 +177,7 @@ using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueRegion = UniqueHandle<GdiObjectTraits<HRGN>>;
+using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using UniqueBstr = UniqueHandle<BstrTraits>;
 using UniqueInternet = UniqueHandle<InternetHandleTraits>;
 using UniqueSocket = UniqueHandle<SocketTraits>;
@@ -232,6 +233,22 @@ class ScopedSelectObject {
  private:
   HDC dc_;
   HGDIOBJ previous_;
+};
+
+// GetDC and ReleaseDC of one window (null: the whole screen).
+class ScopedWindowDc {
+ public:
+  explicit ScopedWindowDc(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+  ~ScopedWindowDc() {
+    if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
+  }
+  ScopedWindowDc(const ScopedWindowDc&) = delete;
+  ScopedWindowDc& operator=(const ScopedWindowDc&) = delete;
+  HDC dc() const noexcept { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
 };
 
 // BeginPaint and EndPaint of one window.

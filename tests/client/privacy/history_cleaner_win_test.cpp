@@ -14,6 +14,7 @@
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 
 namespace veltrona::privacy {
 namespace {
@@ -56,10 +57,7 @@ class HistoryCleanerTest : public ::testing::Test {
     for (const std::wstring& file : files) EXPECT_EQ(FileExists(Path(folder + file)), !gone) << Ascii(folder + file);
   }
   void SetDefaultBrowser(std::wstring_view browser) const {
-    const std::wstring value(browser);
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Clients\\StartMenuInternet", nullptr, REG_SZ,
-                                value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    test_support::SetString(HKEY_CURRENT_USER, test_support::kDefaultBrowserKey, nullptr, std::wstring(browser));
   }
   ProfileFolders Folders() const {
     return {ToU16(Path(L"Local")), ToU16(Path(L"Roaming")), ToU16(Path(L"Profile"))};
@@ -155,7 +153,7 @@ TEST_F(HistoryCleanerTest, EachDefaultBrowserValueRunsItsOwnRulesAndOnlyThose) {
     SetDefaultBrowser(value);
     EXPECT_EQ(cleaner.CleanDefaultBrowser(), 1) << Ascii(value);
   }
-  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Clients\\StartMenuInternet", nullptr);
+  test_support::DeleteValue(HKEY_CURRENT_USER, test_support::kDefaultBrowserKey, nullptr);
   EXPECT_EQ(cleaner.CleanDefaultBrowser(), 1);
   ExpectFiles(kChrome, kChromeTraces, false);
   EXPECT_TRUE(messages_.Launches().empty());
