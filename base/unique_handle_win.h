@@ -42,6 +42,14 @@ class UniqueHandle {
     handle_ = handle;
   }
 
+  // Closes now, for the handles whose close can fail and must be reported
+  // (a file's close writes back what is still buffered); false with
+  // GetLastError() set when it failed.
+  [[nodiscard]] bool Close() noexcept {
+    const Handle handle = Release();
+    return handle == Traits::Invalid() || Traits::Close(handle);
+  }
+
   // For out-parameters of platform calls.
   Handle* Put() noexcept {
     Reset();
@@ -61,7 +69,7 @@ struct KernelHandleTraits {
 struct FileHandleTraits {
   using Handle = HANDLE;
   static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+  static bool Close(Handle h) noexcept { return ::CloseHandle(h) != FALSE; }
 };
 
 // FindFirstFileW's listings close with FindClose, not CloseHandle.

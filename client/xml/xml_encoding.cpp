@@ -6,6 +6,8 @@
 #include "client/xml/xml_simd.h"
 #include "client/xml/xml_tables.h"
 
+namespace veltrona::xml {
+
 namespace {
 
 constexpr std::size_t kLongestLookedUpName = 99;
@@ -80,8 +82,8 @@ bool XmlCodePageFromName(std::u16string_view name, std::uint32_t& codePage) {
     return true;
   }
   if (name.empty() || name.size() > kLongestLookedUpName) return false;
-  using xml_internal::kEncodingNameCount;
-  using xml_internal::kEncodingNames;
+  using internal::kEncodingNameCount;
+  using internal::kEncodingNames;
   std::size_t lo = 0;
   std::size_t hi = kEncodingNameCount;
   while (lo < hi) {
@@ -202,3 +204,5 @@ XmlCodePageDecoder XmlDefaultDecoder() {
   return &XmlDecodePortable;
 #endif
 }
+
+}  // namespace veltrona::xml

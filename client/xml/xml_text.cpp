@@ -5,6 +5,8 @@
 
 #include "client/xml/xml_tables.h"
 
+namespace veltrona::xml {
+
 namespace {
 
 char16_t AsciiLower(char16_t c) {
@@ -139,8 +141,8 @@ std::u16string Escape(std::u16string_view text, unsigned options, bool attribute
 }  // namespace
 
 char32_t XmlLookupEntity(std::u16string_view name) {
-  using xml_internal::kEntityNameCount;
-  using xml_internal::kEntityNames;
+  using internal::kEntityNameCount;
+  using internal::kEntityNames;
   std::size_t lo = 0;
   std::size_t hi = kEntityNameCount;
   while (lo < hi) {
@@ -203,3 +205,5 @@ std::u16string XmlEscapeCData(std::u16string_view text) {
   out += u"]]>";
   return out;
 }
+
+}  // namespace veltrona::xml

@@ -6,7 +6,7 @@
 
 #include "client/xml/xml_simd.h"
 
-namespace xml_internal {
+namespace veltrona::xml::internal {
 
 namespace {
 
@@ -287,4 +287,4 @@ bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t 
   return false;
 }
 
-}  // namespace xml_internal
+}  // namespace veltrona::xml::internal

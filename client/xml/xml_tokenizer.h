@@ -1,12 +1,11 @@
 // Splits XML text into tokens: white space, text, tags, comments, CDATA
 // sections, processing instructions, DOCTYPEs and syntax errors.
-#ifndef CLIENT_XML_XML_TOKENIZER_H_
-#define CLIENT_XML_XML_TOKENIZER_H_
+#pragma once
 
 #include <cstddef>
 #include <string_view>
 
-namespace xml_internal {
+namespace veltrona::xml::internal {
 
 enum class TokenKind {
   kWhiteSpace,
@@ -55,7 +54,7 @@ std::size_t NameLength(std::u16string_view text, std::size_t pos, std::size_t en
 // Finds attribute `name` in the tag text [nameStart, tagEnd) where nameStart is
 // the first character of the tag's own name. Returns false when absent; else
 // sets [valueStart, valueEnd) to the raw value.
-bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t tagEnd,
+[[nodiscard]] bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t tagEnd,
                    std::u16string_view name, bool ignoreCase, std::size_t& valueStart,
                    std::size_t& valueEnd);
 
@@ -63,6 +62,5 @@ bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t 
 bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end,
                  std::u16string_view name, bool ignoreCase);
 
-}  // namespace xml_internal
+}  // namespace veltrona::xml::internal
 
-#endif  // CLIENT_XML_XML_TOKENIZER_H_

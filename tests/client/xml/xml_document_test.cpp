@@ -4,6 +4,7 @@
 
 #include <string>
 
+namespace veltrona::xml {
 namespace {
 
 std::u16string Repeat(std::u16string_view piece, int times) {
@@ -101,7 +102,7 @@ TEST(XmlDocumentParse, SyntaxErrorsWithOffsets) {
     EXPECT_EQ(doc.GetResult(), c.result);
   }
   XmlDocument doc;
-  doc.SetText(u"<a>< b></a>");
+  EXPECT_FALSE(doc.SetText(u"<a>< b></a>"));
   EXPECT_TRUE(doc.Record(1).flags & XML_ELEM_ILL_FORMED);
 }
 
@@ -445,3 +446,4 @@ TEST(XmlDocumentValues, ElementData) {
 }
 
 }  // namespace
+}  // namespace veltrona::xml

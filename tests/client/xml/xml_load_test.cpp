@@ -7,6 +7,7 @@
 #include "client/xml/xml_document.h"
 #include "client/xml/xml_encoding.h"
 
+namespace veltrona::xml {
 namespace {
 
 std::string Utf16(std::u16string_view text, bool bigEndian) {
@@ -52,8 +53,8 @@ TEST(XmlLoadBytes, Utf16BigEndianIsSwappedAndNullsDropped) {
 TEST(XmlLoadBytes, EncodingFlagsAreReplacedOnEachLoad) {
   XmlDocument doc;
   doc.SetFlags(XML_IGNORE_CASE);
-  doc.LoadBytes("\xFF\xFE" + Utf16(u"<a/>", false));
-  doc.LoadBytes("<a/>");
+  EXPECT_TRUE(doc.LoadBytes("\xFF\xFE" + Utf16(u"<a/>", false)));
+  EXPECT_TRUE(doc.LoadBytes("<a/>"));
   EXPECT_EQ(doc.GetFlags(), XML_IGNORE_CASE);
 }
 
@@ -72,17 +73,17 @@ TEST(XmlLoadBytes, XmlDeclarationNamesTheEncoding) {
 
 TEST(XmlLoadBytes, HtmlMetaCharsetBeforeEndOfHead) {
   XmlDocument doc;
-  doc.LoadBytes(
+  EXPECT_TRUE(doc.LoadBytes(
       "<!DOCTYPE html><HTML><head><title>t</title>"
       "<META HTTP-EQUIV=\"content-type\" CONTENT=\"text/html; Charset = windows-1252\"/>"
-      "</head><body>\x80</body></HTML>");
+      "</head><body>\x80</body></HTML>"));
   EXPECT_NE(doc.GetText().find(u"<body>\x20AC</body>"), std::u16string::npos);
   EXPECT_NE(doc.GetResult().find(u"<read encoding=\"windows-1252\""), std::u16string::npos);
 
   // After </head> the tag is not looked at; the leading "<" means UTF-8.
-  doc.LoadBytes(
+  EXPECT_TRUE(doc.LoadBytes(
       "<html><head></head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\"/>"
-      "<body>\x80</body></html>");
+      "<body>\x80</body></html>"));
   EXPECT_NE(doc.GetText().find(u"<body>\xFFFD</body>"), std::u16string::npos);
   EXPECT_NE(doc.GetResult().find(u"<read encoding=\"UTF-8\""), std::u16string::npos);
 }
@@ -253,3 +254,4 @@ TEST_F(XmlLoadFile, NotWellFormedFileKeepsFileEntriesFirst) {
 }
 
 }  // namespace
+}  // namespace veltrona::xml

@@ -4,6 +4,8 @@
 
 #include "client/xml/xml_encoding.h"
 
+namespace veltrona::xml {
+
 bool XmlDecodeWindows(std::uint32_t codePage, std::string_view bytes, std::u16string& out) {
   out.clear();
   if (bytes.empty()) return ::IsValidCodePage(codePage == XML_CP_ANSI ? ::GetACP() : codePage) != FALSE;
@@ -18,3 +20,5 @@ bool XmlDecodeWindows(std::uint32_t codePage, std::string_view bytes, std::u16st
   out.assign(wide.begin(), wide.begin() + written);
   return true;
 }
+
+}  // namespace veltrona::xml
