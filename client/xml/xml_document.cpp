@@ -187,17 +187,26 @@ bool XmlDocument::LoadFile(const std::u16string& path) {
   result_.clear();
   text_.clear();
   flags_ &= ~XML_ENCODING_FLAGS;
-  std::string bytes;
-  const XmlFileStatus status = reader_(path, bytes);
-  if (!status.ok) {
-    AddEntry(u"file_error", u"msg", status.errorText, u"n", status.errorCode);
+  if (!ReadFile(path)) {
     // The index is reset to that of an empty text; the read already failed.
     (void)Parse();
     return false;
   }
+  return Parse();
+}
+
+// Reads and decodes the file into the text; its bytes are freed before the
+// parse, so that they and the index are never held together.
+bool XmlDocument::ReadFile(const std::u16string& path) {
+  std::string bytes;
+  const XmlFileStatus status = reader_(path, bytes);
+  if (!status.ok) {
+    AddEntry(u"file_error", u"msg", status.errorText, u"n", status.errorCode);
+    return false;
+  }
   DecodeBytes(bytes);
   if (status.closeFailed) AddEntry(u"file_error", u"msg", status.closeText, u"n", status.closeCode);
-  return Parse();
+  return true;
 }
 
 bool XmlDocument::LoadBytes(std::string_view bytes) {
@@ -414,6 +423,7 @@ bool XmlDocument::Parse() {
 
 void XmlDocument::StartIndex(std::size_t textLength) {
   parent_ = current_ = child_ = 0;
+  scannedElement_ = 0;
   Reserve(static_cast<std::uint32_t>(textLength / 64 + 8));
   used_ = 1;
   ElementPosition& doc = Rec(0);
@@ -608,14 +618,28 @@ bool XmlDocument::LeaveElement() {
 
 std::u16string XmlDocument::AttributeOf(std::uint32_t index, std::u16string_view name) const {
   if (index == 0 || index >= used_ || name.empty()) return {};
+  const std::u16string_view t(text_);
+  const bool ignoreCase = (flags_ & XML_IGNORE_CASE) != 0;
   const ElementPosition& e = Rec(index);
-  std::size_t vs = 0;
-  std::size_t ve = 0;
-  if (!FindAttribute(text_, e.start + 1, e.start + e.startTagLength, name,
-                     (flags_ & XML_IGNORE_CASE) != 0, vs, ve)) {
-    return {};
+  const std::size_t tagEnd = e.start + e.startTagLength;
+  if (scannedElement_ != index) {
+    scannedElement_ = index;
+    scanned_.clear();
+    scanPosition_ = e.start + 1 + NameLength(t, e.start + 1, tagEnd);
   }
-  return XmlUnescape(std::u16string_view(text_).substr(vs, ve - vs));
+  auto valueOf = [&](const internal::AttributeSpan& a) {
+    return XmlUnescape(t.substr(a.valueStart, a.valueEnd - a.valueStart));
+  };
+  // The first attribute of that name counts, so those already read come first.
+  for (const internal::AttributeSpan& a : scanned_) {
+    if (internal::AttributeNameIs(t, a, name, ignoreCase)) return valueOf(a);
+  }
+  internal::AttributeSpan a;
+  while (scanPosition_ < tagEnd && internal::NextAttribute(t, scanPosition_, tagEnd, a)) {
+    scanned_.push_back(a);
+    if (internal::AttributeNameIs(t, a, name, ignoreCase)) return valueOf(a);
+  }
+  return {};
 }
 
 std::u16string XmlDocument::ChildAttribute(std::u16string_view name) const {
@@ -632,7 +656,9 @@ std::u16string XmlDocument::ElementData() const {
   if ((e.flags & XML_ELEM_NEVER_ENDED) || e.length == e.startTagLength || e.firstChild != 0) return {};
   const std::u16string_view content = std::u16string_view(text_).substr(
       e.start + e.startTagLength, e.length - e.startTagLength - e.endTagLength);
-  if (content.find(u'<') == std::u16string_view::npos) return XmlUnescape(content);
+  if (internal::FindAnyOf3(content.data(), 0, content.size(), u'<', u'<', u'<') == content.size()) {
+    return XmlUnescape(content);
+  }
   std::u16string data;
   std::size_t pos = 0;
   while (pos < content.size()) {

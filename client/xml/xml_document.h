@@ -17,6 +17,10 @@
 
 namespace veltrona::xml {
 
+namespace internal {
+struct AttributeSpan;
+}  // namespace internal
+
 // Document flags.
 constexpr std::uint32_t XML_UTF16LE_FILE = 0x01;  // left by LoadFile
 constexpr std::uint32_t XML_UTF8_BOM_FILE = 0x04;  // left by LoadFile
@@ -117,6 +121,7 @@ class XmlDocument {
   void MarkIllFormed(ParseState& state);
   void CloseUnended(ParseState& state, std::ptrdiff_t keep, std::size_t offset2);
   [[nodiscard]] bool FinishParse(const ParseState& state);
+  [[nodiscard]] bool ReadFile(const std::u16string& path);
   void ClearIndex();
   void Reserve(std::uint32_t records);
   std::uint32_t NewRecord();
@@ -140,6 +145,13 @@ class XmlDocument {
   XmlCodePageDecoder decoder_;
   XmlFileReader reader_;
 
+  // The attributes of the element asked about last, as far as its start tag
+  // has been read: the client asks for several attributes of each element,
+  // and each is then found without reading the tag from its start again.
+  // This is why even the const readers must not run concurrently.
+  mutable std::uint32_t scannedElement_ = 0;  // 0: none
+  mutable std::size_t scanPosition_ = 0;      // where reading the tag goes on
+  mutable std::vector<internal::AttributeSpan> scanned_;
 };
 
 }  // namespace veltrona::xml

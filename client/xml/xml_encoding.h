@@ -1,6 +1,7 @@
 // Encoding names, UTF-8 checks and the conversion of 8-bit text to UTF-16.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ constexpr std::uint32_t XML_CP_UTF8 = 65001;
 
 // True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates).
 [[nodiscard]] bool XmlIsValidUtf8(std::string_view bytes);
+
+// The number of UTF-16 units that `bytes`, read as well-formed UTF-8, give.
+std::size_t XmlUtf16LengthOfUtf8(std::string_view bytes);
 
 // Appends `bytes` read as UTF-8; each ill-formed sequence becomes U+FFFD.
 void XmlAppendUtf8(std::string_view bytes, std::u16string& out);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "client/xml/xml_tables.h"
+#include "client/xml/xml_tokenizer.h"
 
 namespace veltrona::xml {
 
@@ -141,6 +142,13 @@ std::u16string Escape(std::u16string_view text, unsigned options, bool attribute
 }  // namespace
 
 char32_t XmlLookupEntity(std::u16string_view name) {
+  // XML's own five, spelled as they nearly always are, need no search: an
+  // exact-case match wins anyway.
+  if (name == u"amp") return u'&';
+  if (name == u"lt") return u'<';
+  if (name == u"gt") return u'>';
+  if (name == u"quot") return u'"';
+  if (name == u"apos") return u'\'';
   using internal::kEntityNameCount;
   using internal::kEntityNames;
   std::size_t lo = 0;
@@ -159,27 +167,33 @@ char32_t XmlLookupEntity(std::u16string_view name) {
 }
 
 void XmlAppendUnescaped(std::u16string_view text, std::u16string& out) {
+  const char16_t* p = text.data();
+  const std::size_t n = text.size();
   std::size_t runStart = 0;
-  std::size_t i = text.find(u'&');
-  while (i != std::u16string_view::npos) {
+  std::size_t i = internal::FindAnyOf3(p, 0, n, u'&', u'&', u'&');
+  while (i < n) {
     std::size_t end = 0;
     const char32_t value = ReadReference(text, i, end);
     if (value != 0) {
-      out.append(text.substr(runStart, i - runStart));
+      out.append(p + runStart, i - runStart);
       AppendCodePoint(value, out);
       runStart = end;
-      i = text.find(u'&', end);
+      i = internal::FindAnyOf3(p, end, n, u'&', u'&', u'&');
     } else {
-      i = text.find(u'&', i + 1);
+      i = internal::FindAnyOf3(p, i + 1, n, u'&', u'&', u'&');
     }
   }
-  out.append(text.substr(runStart));
+  out.append(p + runStart, n - runStart);
 }
 
 std::u16string XmlUnescape(std::u16string_view text) {
+  // Most values hold no reference at all: one scan, one copy.
+  const std::size_t amp = internal::FindAnyOf3(text.data(), 0, text.size(), u'&', u'&', u'&');
+  if (amp == text.size()) return std::u16string(text);
   std::u16string out;
   out.reserve(text.size());
-  XmlAppendUnescaped(text, out);
+  out.append(text.data(), amp);
+  XmlAppendUnescaped(text.substr(amp), out);
   return out;
 }
 

@@ -227,60 +227,101 @@ Token NextToken(std::u16string_view text, std::size_t pos) {
 }
 
 std::size_t NameLength(std::u16string_view text, std::size_t pos, std::size_t end) {
+  const char16_t* p = text.data();
   std::size_t i = pos;
-  while (i < end && !IsNameEnd(text[i])) ++i;
+#if XML_SCAN_SSE2
+  // Every unit that can end a name lies below 64 and few name units do, so
+  // eight units at a time are sifted for those and only they are looked at.
+  const __m128i limit = _mm_set1_epi16(64);
+  for (; i + 8 <= end; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // Signed: units from U+8000 up count as low too and are looked at.
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(v, limit)));
+    while (mask != 0) {
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+      if (IsNameEnd(p[at])) return at - pos;
+      mask &= mask - 1;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  while (i < end && !IsNameEnd(p[i])) ++i;
   return i - pos;
 }
 
 bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end,
                  std::u16string_view name, bool ignoreCase) {
   if (name.size() > end - pos) return false;
-  for (std::size_t k = 0; k < name.size(); ++k) {
-    const char16_t c = text[pos + k];
-    if (IsNameEnd(c)) return false;
-    if (c != name[k] && !(ignoreCase && FoldAscii(c) == FoldAscii(name[k]))) return false;
-  }
+  const char16_t* p = text.data() + pos;
   const std::size_t after = pos + name.size();
-  return after == end || IsNameEnd(text[after]);
+  if (after != end && !IsNameEnd(text[after])) return false;
+  if (!ignoreCase) {
+    // Equal units first: a unit that ends a name can then only be in both.
+    if (std::memcmp(p, name.data(), name.size() * sizeof(char16_t)) != 0) return false;
+    for (const char16_t c : name) {
+      if (IsNameEnd(c)) return false;
+    }
+    return true;
+  }
+  for (std::size_t k = 0; k < name.size(); ++k) {
+    const char16_t c = p[k];
+    if (IsNameEnd(c)) return false;
+    if (c != name[k] && FoldAscii(c) != FoldAscii(name[k])) return false;
+  }
+  return true;
+}
+
+bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEnd, AttributeSpan& attribute) {
+  const char16_t* p = text.data();
+  std::size_t i = pos;
+  while (i < tagEnd) {
+    while (i < tagEnd && IsXmlSpace(p[i])) ++i;
+    if (i >= tagEnd || p[i] == u'>') break;
+    const std::size_t attrName = i;
+    i += NameLength(text, i, tagEnd);
+    const std::size_t attrNameEnd = i;
+    if (attrNameEnd == attrName && (p[i] == u'/' || p[i] == u'?')) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < tagEnd && IsXmlSpace(p[j])) ++j;
+    std::size_t vStart = i;
+    std::size_t vEnd = i;
+    if (j < tagEnd && p[j] == u'=') {
+      ++j;
+      while (j < tagEnd && IsXmlSpace(p[j])) ++j;
+      if (j < tagEnd && (p[j] == u'"' || p[j] == u'\'')) {
+        const char16_t quote = p[j];
+        vStart = j + 1;
+        vEnd = FindAnyOf3(p, vStart, tagEnd, quote, quote, quote);
+        i = vEnd < tagEnd ? vEnd + 1 : tagEnd;
+      } else {
+        vStart = j;
+        vEnd = j;
+        while (vEnd < tagEnd && !IsXmlSpace(p[vEnd]) && p[vEnd] != u'>') ++vEnd;
+        i = vEnd;
+      }
+    }
+    // A name of no units (a stray "=" and its value) can never be asked for.
+    if (attrNameEnd == attrName) continue;
+    attribute = {attrName, attrNameEnd, vStart, vEnd};
+    pos = i;
+    return true;
+  }
+  pos = tagEnd;
+  return false;
 }
 
 bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t tagEnd,
                    std::u16string_view name, bool ignoreCase, std::size_t& valueStart,
                    std::size_t& valueEnd) {
-  std::size_t i = nameStart + NameLength(text, nameStart, tagEnd);
-  while (i < tagEnd) {
-    while (i < tagEnd && IsXmlSpace(text[i])) ++i;
-    if (i >= tagEnd || text[i] == u'>') return false;
-    const std::size_t attrName = i;
-    i += NameLength(text, i, tagEnd);
-    const std::size_t attrNameEnd = i;
-    if (attrNameEnd == attrName && (text[i] == u'/' || text[i] == u'?')) {
-      ++i;
-      continue;
-    }
-    std::size_t j = i;
-    while (j < tagEnd && IsXmlSpace(text[j])) ++j;
-    std::size_t vStart = i;
-    std::size_t vEnd = i;
-    if (j < tagEnd && text[j] == u'=') {
-      ++j;
-      while (j < tagEnd && IsXmlSpace(text[j])) ++j;
-      if (j < tagEnd && (text[j] == u'"' || text[j] == u'\'')) {
-        const char16_t quote = text[j];
-        vStart = j + 1;
-        vEnd = vStart;
-        while (vEnd < tagEnd && text[vEnd] != quote) ++vEnd;
-        i = vEnd < tagEnd ? vEnd + 1 : tagEnd;
-      } else {
-        vStart = j;
-        vEnd = j;
-        while (vEnd < tagEnd && !IsXmlSpace(text[vEnd]) && text[vEnd] != u'>') ++vEnd;
-        i = vEnd;
-      }
-    }
-    if (attrNameEnd > attrName && NameMatches(text, attrName, attrNameEnd, name, ignoreCase)) {
-      valueStart = vStart;
-      valueEnd = vEnd;
+  std::size_t pos = nameStart + NameLength(text, nameStart, tagEnd);
+  AttributeSpan attribute;
+  while (NextAttribute(text, pos, tagEnd, attribute)) {
+    if (AttributeNameIs(text, attribute, name, ignoreCase)) {
+      valueStart = attribute.valueStart;
+      valueEnd = attribute.valueEnd;
       return true;
     }
   }

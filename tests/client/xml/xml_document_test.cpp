@@ -398,6 +398,33 @@ TEST(XmlDocumentValues, AttributeForms) {
   EXPECT_EQ(doc.ElementAttribute(u"e\"x"), u"");
 }
 
+TEST(XmlDocumentValues, AttributesAskedInAnyOrderAndOfSeveralElements) {
+  XmlDocument doc(u"<r><h n=\"one\" p=\"True\" d=\"x\" n=\"dup\"/><h d=\"y\" n=\"two\"/><h/></r>");
+  ASSERT_TRUE(doc.FindNextChild(u"h"));
+  EXPECT_EQ(doc.ChildAttribute(u"d"), u"x");
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"one");  // the first of the two, though the tag was read past it
+  EXPECT_EQ(doc.ChildAttribute(u"p"), u"True");
+  EXPECT_EQ(doc.ChildAttribute(u"missing"), u"");
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"one");
+  EXPECT_EQ(doc.ElementAttribute(u"n"), u"");  // <r> has none
+  EXPECT_EQ(doc.ChildAttribute(u"d"), u"x");
+  doc.SetFlags(XML_IGNORE_CASE);
+  EXPECT_EQ(doc.ChildAttribute(u"P"), u"True");
+  doc.SetFlags(0);
+  EXPECT_EQ(doc.ChildAttribute(u"P"), u"");
+  ASSERT_TRUE(doc.FindNextChild(u"h"));
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"two");
+  EXPECT_EQ(doc.ChildAttribute(u"p"), u"");
+  ASSERT_TRUE(doc.FindNextChild(u"h"));
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"");
+
+  // A new text at the same element numbers is read afresh.
+  ASSERT_TRUE(doc.SetText(u"<r><h n=\"three\"/></r>"));
+  ASSERT_TRUE(doc.FindNextChild(u"h"));
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"three");
+  EXPECT_EQ(doc.ChildAttribute(u"d"), u"");
+}
+
 TEST(XmlDocumentValues, QuotedGreaterThanAtEveryAlignment) {
   // The tag scan looks at several units at a time; shift the quote and the
   // ">" inside it across those steps.
