@@ -414,8 +414,9 @@ class TableReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      Result& r = results_[run.benchmark_name()];
+      // With repetitions the table shows their median.
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+      Result& r = results_[run.run_name.str()];
       r.failed = run.error_occurred;
       const auto bytes = run.counters.find("bytes_per_second");
       if (bytes != run.counters.end()) r.megabytesPerSecond = bytes->second.value / 1e6;
