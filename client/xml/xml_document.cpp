@@ -19,6 +19,14 @@ namespace {
 
 constexpr std::size_t kResultLimit = 999;
 
+inline void Prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
 const ElementPosition kNoRecord = {};
 
 char16_t Fold(char16_t c) {
@@ -395,6 +403,11 @@ bool XmlDocument::Parse() {
   state.ignoreCase = (flags_ & XML_IGNORE_CASE) != 0;
   std::size_t pos = 0;
   while (pos < n) {
+    if (t[pos] != u'<') {
+      // White space and text make no record.
+      pos = internal::FindAnyOf3(t.data(), pos, n, u'<', u'<', u'<');
+      continue;
+    }
     const Token tok = NextToken(t, pos);
     pos = tok.end;
     switch (tok.kind) {
@@ -594,6 +607,9 @@ bool XmlDocument::FindNextChild(std::u16string_view name) {
       child_ = e;
       current_ = Rec(e).parent;
       parent_ = Rec(current_).parent;
+      // Callers walk the children in order and read each one's attributes:
+      // the next one's start tag is fetched while they read this one.
+      if (const std::uint32_t next = Rec(e).next; next != 0) Prefetch(text_.data() + Rec(next).start);
       return true;
     }
   }
@@ -628,7 +644,8 @@ std::u16string XmlDocument::AttributeOf(std::uint32_t index, std::u16string_view
     scanPosition_ = e.start + 1 + NameLength(t, e.start + 1, tagEnd);
   }
   auto valueOf = [&](const internal::AttributeSpan& a) {
-    return XmlUnescape(t.substr(a.valueStart, a.valueEnd - a.valueStart));
+    const std::u16string_view value(text_.data() + a.valueStart, a.valueEnd - a.valueStart);
+    return a.hasReference ? XmlUnescape(value) : std::u16string(value);
   };
   // The first attribute of that name counts, so those already read come first.
   for (const internal::AttributeSpan& a : scanned_) {

@@ -25,10 +25,6 @@ bool StartsStartTag(char16_t c) {
   return (c >= u'A' && c <= u'Z') || c == u':' || c == u'_' || c > u'`';
 }
 
-char16_t FoldAscii(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
-
 Token Make(TokenKind kind, std::size_t start, std::size_t end) {
   Token t;
   t.kind = kind;
@@ -249,28 +245,6 @@ std::size_t NameLength(std::u16string_view text, std::size_t pos, std::size_t en
   return i - pos;
 }
 
-bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end,
-                 std::u16string_view name, bool ignoreCase) {
-  if (name.size() > end - pos) return false;
-  const char16_t* p = text.data() + pos;
-  const std::size_t after = pos + name.size();
-  if (after != end && !IsNameEnd(text[after])) return false;
-  if (!ignoreCase) {
-    // Equal units first: a unit that ends a name can then only be in both.
-    if (std::memcmp(p, name.data(), name.size() * sizeof(char16_t)) != 0) return false;
-    for (const char16_t c : name) {
-      if (IsNameEnd(c)) return false;
-    }
-    return true;
-  }
-  for (std::size_t k = 0; k < name.size(); ++k) {
-    const char16_t c = p[k];
-    if (IsNameEnd(c)) return false;
-    if (c != name[k] && FoldAscii(c) != FoldAscii(name[k])) return false;
-  }
-  return true;
-}
-
 bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEnd, AttributeSpan& attribute) {
   const char16_t* p = text.data();
   std::size_t i = pos;
@@ -288,24 +262,32 @@ bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEn
     while (j < tagEnd && IsXmlSpace(p[j])) ++j;
     std::size_t vStart = i;
     std::size_t vEnd = i;
+    bool hasReference = false;
     if (j < tagEnd && p[j] == u'=') {
       ++j;
       while (j < tagEnd && IsXmlSpace(p[j])) ++j;
       if (j < tagEnd && (p[j] == u'"' || p[j] == u'\'')) {
         const char16_t quote = p[j];
         vStart = j + 1;
-        vEnd = FindAnyOf3(p, vStart, tagEnd, quote, quote, quote);
+        vEnd = FindAnyOf3(p, vStart, tagEnd, quote, u'&', quote);
+        if (vEnd < tagEnd && p[vEnd] == u'&') {
+          hasReference = true;
+          vEnd = FindAnyOf3(p, vEnd, tagEnd, quote, quote, quote);
+        }
         i = vEnd < tagEnd ? vEnd + 1 : tagEnd;
       } else {
         vStart = j;
         vEnd = j;
-        while (vEnd < tagEnd && !IsXmlSpace(p[vEnd]) && p[vEnd] != u'>') ++vEnd;
+        while (vEnd < tagEnd && !IsXmlSpace(p[vEnd]) && p[vEnd] != u'>') {
+          hasReference = hasReference || p[vEnd] == u'&';
+          ++vEnd;
+        }
         i = vEnd;
       }
     }
     // A name of no units (a stray "=" and its value) can never be asked for.
     if (attrNameEnd == attrName) continue;
-    attribute = {attrName, attrNameEnd, vStart, vEnd};
+    attribute = {attrName, attrNameEnd, vStart, vEnd, hasReference};
     pos = i;
     return true;
   }

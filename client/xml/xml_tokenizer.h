@@ -64,6 +64,7 @@ struct AttributeSpan {
   std::size_t nameEnd = 0;
   std::size_t valueStart = 0;
   std::size_t valueEnd = 0;
+  bool hasReference = false;  // the value holds an "&" and must be unescaped
 };
 
 // Reads the attribute at or after `pos` in a tag that ends at `tagEnd`, and
@@ -72,9 +73,31 @@ struct AttributeSpan {
 [[nodiscard]] bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEnd,
                                  AttributeSpan& attribute);
 
+inline char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
 // Compares the name in the text at `pos` with `name` over its whole length.
-bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end,
-                 std::u16string_view name, bool ignoreCase);
+inline bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end, std::u16string_view name,
+                        bool ignoreCase) {
+  if (name.size() > end - pos) return false;
+  const char16_t* p = text.data() + pos;
+  const std::size_t after = pos + name.size();
+  if (after != end && !IsNameEnd(text[after])) return false;
+  if (!ignoreCase) {
+    // Equal units first: a unit that ends a name can then only be in both.
+    if (name.empty()) return true;
+    if (p[0] != name[0] || std::memcmp(p, name.data(), name.size() * sizeof(char16_t)) != 0) return false;
+    for (const char16_t c : name) {
+      if (IsNameEnd(c)) return false;
+    }
+    return true;
+  }
+  for (std::size_t k = 0; k < name.size(); ++k) {
+    const char16_t c = p[k];
+    if (IsNameEnd(c)) return false;
+    if (c != name[k] && FoldAscii(c) != FoldAscii(name[k])) return false;
+  }
+  return true;
+}
 
 // Whether the attribute's name is `name` over its whole length. The span
 // holds no unit that ends a name, so equal lengths and units are enough.

@@ -240,7 +240,9 @@ TEST(XmlEncodingPortable, SingleByteCodePages) {
   EXPECT_EQ(out[8996], u'a');  // 8996 % 7 != 0, 8996 % 26 == 0
   for (std::size_t i = 0; i < bytes.size(); i += 7) {
     const auto b = static_cast<unsigned char>(bytes[i]);
-    if (b >= 0xA0) EXPECT_EQ(out[i], b) << i;
+    if (b >= 0xA0) {
+      EXPECT_EQ(out[i], b) << i;
+    }
   }
 }
 
