@@ -56,19 +56,21 @@ std::size_t FindTagClose(std::u16string_view text, std::size_t from) {
   char16_t quote = 0;
   std::size_t i = from;
 #if XML_SCAN_SSE2
-  // Attribute values are short, so one pass marks every ">" and quote in eight
-  // units and the marks are walked in order.
+  // Attribute values are short, so one pass marks every ">" and quote in
+  // sixteen units, one bit per unit, and the marks are walked in order.
   const __m128i gt = _mm_set1_epi16(u'>');
   const __m128i dq = _mm_set1_epi16(u'"');
   const __m128i sq = _mm_set1_epi16(u'\'');
-  for (; i + 8 <= n; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi16(v, gt), _mm_cmpeq_epi16(v, dq)), _mm_cmpeq_epi16(v, sq))));
+  auto marks = [&](__m128i v) {
+    return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, gt), _mm_cmpeq_epi16(v, dq)), _mm_cmpeq_epi16(v, sq));
+  };
+  for (; i + 16 <= n; i += 16) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 8));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(marks(lo), marks(hi))));
     while (mask != 0) {
-      const int bit = std::countr_zero(mask);
-      mask &= ~(3u << bit);
-      const std::size_t at = i + static_cast<std::size_t>(bit) / 2;
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask));
+      mask &= mask - 1;
       const char16_t c = p[at];
       if (quote != 0) {
         if (c == quote) quote = 0;
