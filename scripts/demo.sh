@@ -77,6 +77,14 @@ echo
 echo "== OpenVPN's output (the client's log.txt)"
 tr -d '\r' < "$data_dir/log.txt"
 echo
+echo "== VeltronaVpn.exe pptp, against Wine's own RAS"
+# Windows' dial-up stack instead of OpenVPN; Wine only stubs it, so this
+# shows how far the PPTP engine gets and what the user is told.
+"$WINE64" "$bin/VeltronaVpn.exe" pptp >/dev/null 2>&1 &
+client_pid=$!
+run "$bin/peers/demo_user.exe" pptp demo-id demo-code vpn-demo.example "$root/build/demo-pptp.png" || status=1
+wait "$client_pid" 2>/dev/null || true
+echo
 echo "== VeltronaVPNsrv.exe -remove"
 run "$bin/VeltronaVPNsrv.exe" -remove
 echo

@@ -14,6 +14,8 @@ packages=(
   # The XML benchmark and the parsers it compares with.
   libbenchmark-dev libpugixml-dev libexpat1-dev
   wine wine64 xvfb xauth dpkg-dev
+  # Screenshots of the windows under Xvfb (import).
+  imagemagick
   # The TLS host that receives the problem report in the tests.
   python3 openssl
   # The engine's test against the real OpenVPN, in a network namespace.
