@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "base/ascii.h"
 #include "client/xml/xml_text.h"
 #include "client/xml/xml_tokenizer.h"
 
@@ -29,17 +30,8 @@ inline void Prefetch(const void* address) {
 
 const ElementPosition kNoRecord = {};
 
-char16_t Fold(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
-
 bool SameName(std::u16string_view a, std::u16string_view b, bool ignoreCase) {
-  if (a.size() != b.size()) return false;
-  if (!ignoreCase) return a == b;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
+  return ignoreCase ? EqualsIgnoringAsciiCase(a, b) : a == b;
 }
 
 // Element names keyed for the end-tag lookup, honouring the case flag.
@@ -48,7 +40,7 @@ struct NameHash {
   std::size_t operator()(std::u16string_view name) const {
     std::uint64_t h = 1469598103934665603ull;
     for (const char16_t c : name) {
-      h ^= ignoreCase ? Fold(c) : c;
+      h ^= ignoreCase ? ToAsciiLower(c) : c;
       h *= 1099511628211ull;
     }
     return static_cast<std::size_t>(h);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "client/xml/xml_simd.h"
 #include "client/xml/xml_tables.h"
 
@@ -66,11 +67,11 @@ std::size_t Utf8Sequence(const unsigned char* p, std::size_t n, std::size_t i, c
   return len;
 }
 
+// Compares a table name (lower case) with `name` lowered; <0, 0, >0.
 int CompareLowered(const char* table, std::u16string_view name) {
   std::size_t i = 0;
   for (; table[i] != '\0' && i < name.size(); ++i) {
-    char16_t b = name[i];
-    if (b >= u'A' && b <= u'Z') b = static_cast<char16_t>(b + 32);
+    const char16_t b = ToAsciiLower(name[i]);
     const char16_t a = static_cast<unsigned char>(table[i]);
     if (a != b) return a < b ? -1 : 1;
   }
@@ -86,20 +87,14 @@ bool XmlCodePageFromName(std::u16string_view name, std::uint32_t& codePage) {
     return true;
   }
   if (name.empty() || name.size() > kLongestLookedUpName) return false;
-  using internal::kEncodingNameCount;
-  using internal::kEncodingNames;
-  std::size_t lo = 0;
-  std::size_t hi = kEncodingNameCount;
-  while (lo < hi) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    const int c = CompareLowered(kEncodingNames[mid].name, name);
-    if (c == 0) {
-      codePage = kEncodingNames[mid].codePage;
-      return true;
-    }
-    if (c < 0) lo = mid + 1; else hi = mid;
-  }
-  return false;
+  const internal::EncodingName* const end = internal::kEncodingNames + internal::kEncodingNameCount;
+  const internal::EncodingName* const found =
+      std::lower_bound(internal::kEncodingNames, end, name, [](const internal::EncodingName& entry, std::u16string_view n) {
+        return CompareLowered(entry.name, n) < 0;
+      });
+  if (found == end || CompareLowered(found->name, name) != 0) return false;
+  codePage = found->codePage;
+  return true;
 }
 
 bool XmlIsValidUtf8(std::string_view bytes) {

@@ -1,8 +1,10 @@
 #include "client/xml/xml_text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
+#include "base/ascii.h"
 #include "client/xml/xml_tables.h"
 #include "client/xml/xml_tokenizer.h"
 
@@ -10,20 +12,14 @@ namespace veltrona::xml {
 
 namespace {
 
-char16_t AsciiLower(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
-
-bool IsAsciiAlnum(char16_t c) {
-  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
+bool IsAsciiAlnum(char16_t c) { return IsAsciiLetter(c) || IsAsciiDigit(c); }
 
 // Compares the table name with `name` ignoring ASCII case; <0, 0, >0.
 int CompareFolded(const char* table, std::u16string_view name) {
   std::size_t i = 0;
   for (; table[i] != '\0' && i < name.size(); ++i) {
-    const char16_t a = AsciiLower(static_cast<char16_t>(static_cast<unsigned char>(table[i])));
-    const char16_t b = AsciiLower(name[i]);
+    const char16_t a = ToAsciiLower(static_cast<char16_t>(static_cast<unsigned char>(table[i])));
+    const char16_t b = ToAsciiLower(name[i]);
     if (a != b) return a < b ? -1 : 1;
   }
   if (table[i] == '\0') return i == name.size() ? 0 : -1;
@@ -151,12 +147,12 @@ char32_t XmlLookupEntity(std::u16string_view name) {
   if (name == u"apos") return u'\'';
   using internal::kEntityNameCount;
   using internal::kEntityNames;
-  std::size_t lo = 0;
-  std::size_t hi = kEntityNameCount;
-  while (lo < hi) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    if (CompareFolded(kEntityNames[mid].name, name) < 0) lo = mid + 1; else hi = mid;
-  }
+  const std::size_t lo = static_cast<std::size_t>(
+      std::lower_bound(kEntityNames, kEntityNames + kEntityNameCount, name,
+                       [](const internal::EntityName& entry, std::u16string_view n) {
+                         return CompareFolded(entry.name, n) < 0;
+                       }) -
+      kEntityNames);
   // [lo, end) now starts with every spelling equal to `name` ignoring case.
   std::size_t fallback = kEntityNameCount;
   for (std::size_t i = lo; i < kEntityNameCount && CompareFolded(kEntityNames[i].name, name) == 0; ++i) {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/ascii.h"
+
 namespace veltrona::xml::internal {
 
 enum class TokenKind {
@@ -73,8 +75,6 @@ struct AttributeSpan {
 [[nodiscard]] bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEnd,
                                  AttributeSpan& attribute);
 
-inline char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
 // Compares the name in the text at `pos` with `name` over its whole length.
 inline bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end, std::u16string_view name,
                         bool ignoreCase) {
@@ -94,7 +94,7 @@ inline bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t e
   for (std::size_t k = 0; k < name.size(); ++k) {
     const char16_t c = p[k];
     if (IsNameEnd(c)) return false;
-    if (c != name[k] && FoldAscii(c) != FoldAscii(name[k])) return false;
+    if (c != name[k] && ToAsciiLower(c) != ToAsciiLower(name[k])) return false;
   }
   return true;
 }
