@@ -165,8 +165,9 @@ void XmlAppendUtf8(std::string_view bytes, std::u16string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
   // Room for exactly the units of well-formed text, so that non-ASCII text
-  // does not keep a unit per byte; ill-formed text may grow it.
-  out.reserve(out.size() + Utf16Length(p, n));
+  // does not keep a unit per byte; ill-formed text may grow it. Text that
+  // fits one block is appended once and needs no count.
+  if (n > kChunkUnits - 16) out.reserve(out.size() + Utf16Length(p, n));
   // Decoded through a small buffer and appended, so that the output is not
   // first filled with zeros and then written again.
   char16_t buffer[kChunkUnits];
