@@ -45,6 +45,14 @@ class UniqueHandle {
     handle_ = Normalise(handle);
   }
 
+  // Closes now, for the handles whose close can fail and must be reported
+  // (a file's close writes back what is still buffered); false with
+  // GetLastError() set when it failed.
+  [[nodiscard]] bool Close() noexcept {
+    const Handle handle = Release();
+    return handle == Traits::Invalid() || Traits::Close(handle);
+  }
+
   // For out-parameters of platform calls.
   Handle* Put() noexcept {
     Reset();
@@ -80,7 +88,7 @@ struct FileHandleTraits {
   using Handle = HANDLE;
   static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
   static Handle AlsoInvalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+  static bool Close(Handle h) noexcept { return ::CloseHandle(h) != FALSE; }
 };
 
 // FindFirstFileW's listings close with FindClose, not CloseHandle.

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+namespace veltrona::xml {
+
 namespace {
 
 std::u16string Widen(const std::string& ascii) {
@@ -72,3 +74,5 @@ XmlFileReader XmlDefaultFileReader() {
   return &XmlReadFilePortable;
 #endif
 }
+
+}  // namespace veltrona::xml

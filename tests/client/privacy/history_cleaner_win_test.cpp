@@ -72,17 +72,17 @@ class HistoryCleanerTest : public ::testing::Test {
 };
 
 TEST_F(HistoryCleanerTest, TheShippedRulesNameOnlyKnownBrowsersCategoriesAndFolders) {
-  XmlDocument rules;
+  xml::XmlDocument rules;
   ASSERT_TRUE(rules.LoadFile(ToU16(test_support::BinFolder() + L"SurfingPrefs.xml"))) << Ascii(rules.GetResult());
   ASSERT_TRUE(rules.FindNextElement(u"surfing_preference"));
-  rules.EnterElement();
+  ASSERT_TRUE(rules.EnterElement());
   std::vector<std::u16string> ids;
   int actions = 0;
   while (rules.FindNextElement()) {
     EXPECT_EQ(std::u16string(u"cleaner"), rules.GetText().substr(rules.Record(rules.Current()).start + 1, 7));
     const std::u16string id = rules.ElementAttribute(u"id");
     ids.push_back(id);
-    rules.EnterElement();
+    ASSERT_TRUE(rules.EnterElement());
     while (rules.FindNextElement()) {
       const std::u16string category = rules.ElementAttribute(u"id");
       EXPECT_TRUE(category == u"cookies" || category == u"history" || category == u"temporary_files" ||
@@ -104,7 +104,7 @@ TEST_F(HistoryCleanerTest, TheShippedRulesNameOnlyKnownBrowsersCategoriesAndFold
         }
       }
     }
-    rules.LeaveElement();
+    ASSERT_TRUE(rules.LeaveElement());
   }
   EXPECT_EQ(ids, (std::vector<std::u16string>{u"google_chrome", u"firefox", u"opera", u"safari"}));
   EXPECT_GT(actions, 40);
