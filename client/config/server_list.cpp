@@ -8,14 +8,6 @@
 
 namespace veltrona::config {
 
-namespace {
-
-bool ParseAsServerList(xml::XmlDocument& doc, std::u16string_view text) {
-  return doc.SetText(text) && HasServersElement(doc);
-}
-
-}  // namespace
-
 bool HasServersElement(xml::XmlDocument& doc) {
   doc.ResetPosition();
   const bool found = doc.FindNextChild(u"servers");
@@ -32,13 +24,15 @@ std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, 
 std::optional<DownloadedServerList> ReadDownloadedServerList(std::string_view body, xml::XmlCodePageDecoder decoder) {
   std::u16string text = DecodeAnsiBody(body, decoder);
   if (text.empty()) return std::nullopt;
+  // The document takes the text over and hands it back for the cache, so
+  // the decoded text exists once.
   xml::XmlDocument doc;
-  if (!ParseAsServerList(doc, text)) return std::nullopt;
+  if (!doc.SetText(std::move(text)) || !HasServersElement(doc)) return std::nullopt;
   // The entries come from the very document that accepted the download. Its
   // text has no zero unit in it (DecodeAnsiBody refuses those), so parsing
   // it again, as the cache's reader does, would build the same tree.
   std::vector<ServerEntry> entries = ReadServerEntries(doc);
-  return DownloadedServerList{std::move(text), std::move(entries)};
+  return DownloadedServerList{doc.TakeText(), std::move(entries)};
 }
 
 std::vector<ServerEntry> ReadServerEntries(xml::XmlDocument& doc) {
