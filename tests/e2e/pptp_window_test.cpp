@@ -53,8 +53,10 @@ std::wstring RasFolder() {
   return std::wstring(folder) + L"\\Veltrona Test RAS\\";
 }
 
+// The recording RAS reads these files while the client runs; a write that
+// meets its read is made again.
 void Control(const wchar_t* name, const std::string& text) {
-  ASSERT_TRUE(test_support::WriteWholeFile(RasFolder() + name, text));
+  ASSERT_TRUE(WaitFor([&] { return test_support::WriteWholeFile(RasFolder() + name, text); }, 5000)) << name;
 }
 
 std::vector<std::string> Calls(const std::string& prefix = "") {
