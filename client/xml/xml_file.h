@@ -20,10 +20,10 @@ struct XmlFileStatus {
 
 using XmlFileReader = XmlFileStatus (*)(const std::u16string& path, std::string& bytes);
 
+#ifndef _WIN32
 // Standard library streams; error numbers are errno values.
 XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes);
-
-#ifdef _WIN32
+#else
 // CreateFileW/ReadFile; error numbers are GetLastError() values.
 XmlFileStatus XmlReadFileWindows(const std::u16string& path, std::string& bytes);
 #endif
