@@ -308,13 +308,31 @@ class Installer : public ::testing::Test {
   }
 
   // The installed client, started as the Start-menu shortcut starts it,
-  // connected through the installed service with the given server.
+  // connected through the installed service.
   static void Connect(const ClientWindow& window) {
-    window.SetText(IDC_VPN_ID, L"demo-id");
-    window.SetText(IDC_ACTIVATION_CODE, L"demo-code");
+    // The window's start-up fills the server box and then the cached
+    // credentials: the fields are typed into once it has.
     ASSERT_TRUE(WaitFor([&] { return window.SelectServer(L"vpn-demo.example"); }, 15000));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          window.SetText(IDC_VPN_ID, L"demo-id");
+          window.SetText(IDC_ACTIVATION_CODE, L"demo-code");
+          ::Sleep(200);
+          return window.Text(IDC_VPN_ID) == L"demo-id" && window.Text(IDC_ACTIVATION_CODE) == L"demo-code";
+        },
+        10000));
     window.Click(IDC_CONNECT);
-    ASSERT_TRUE(window.WaitForText(IDC_STATUS, L"connected")) << "status: " << Narrow(window.Text(IDC_STATUS));
+    ASSERT_TRUE(window.WaitForText(IDC_STATUS, L"connected")) << "status: " << Narrow(window.Text(IDC_STATUS))
+                                                              << Diagnostics();
+  }
+  // What the client and the service said, for a connection that failed.
+  static std::string Diagnostics() {
+    std::string text = "\nservice.log:\n" + test_support::ReadWholeFile(ServiceFolder() + L"\\service.log");
+    text += "\nlog.txt:\n" + test_support::ReadWholeFile(UserDataFolder() + L"\\log.txt");
+    for (const auto& box : test_support::MessageBoxes()) {
+      text += "\nmessage box: " + Narrow(box.caption) + ": " + Narrow(box.text);
+    }
+    return text;
   }
 
   static void PointClientAtConfigHost() {

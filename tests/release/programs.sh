@@ -24,6 +24,14 @@ check_size() {
 check_size VeltronaVPNsrv.exe $((400 * 1024))
 check_size VeltronaVpn.exe $((1536 * 1024))
 bash "$(dirname "${BASH_SOURCE[0]}")/imports.sh" "$bin" || status=1
+# The installer's custom actions run inside Windows Installer: its own DLL
+# and the system's.
+for dll in $(x86_64-w64-mingw32-objdump -p "$bin/VeltronaSetup.dll" | awk '/DLL Name:/ {print tolower($3)}'); do
+  case " kernel32.dll user32.dll advapi32.dll msvcrt.dll msi.dll " in
+    *" $dll "*) ;;
+    *) echo "VeltronaSetup.dll imports $dll, which Windows does not ship"; status=1 ;;
+  esac
+done
 
 cert="$build/VeltronaVPN-test-signing.crt"
 work="$build/VeltronaVPN-work"
