@@ -76,5 +76,11 @@ fragment="$work/openvpn.wxs"
 
 (cd "$work" && wixl -a x64 -o "$out" -D "Version=$version" -D BinDir=bin -D SetupDll=VeltronaSetup.dll \
   -D Icon=VeltronaVpn.ico veltrona.wxs openvpn.wxs)
+# wixl writes every deferred action as one that runs forward; the service's
+# removal runs only when the installation is rolled back (0x100).
+deferred_exe=$((18 + 64 + 0x400 + 0x800))
+type="$(msiinfo export "$out" CustomAction | awk -F'\t' '$1 == "InstallServiceRollback" {print $2}')"
+[ "$type" = "$deferred_exe" ] || { echo "build-msi: InstallServiceRollback has type '$type'" >&2; exit 1; }
+msibuild "$out" -q "UPDATE \`CustomAction\` SET \`Type\` = $((deferred_exe + 0x100)) WHERE \`Action\` = 'InstallServiceRollback'"
 sign "$out"
 echo "build-msi: $out ($(stat -c %s "$out") bytes), version $version"

@@ -372,6 +372,33 @@ TEST_F(Installer, WithoutTheTapDriverRefusesToInstallAndSaysWhatIsMissing) {
   EXPECT_THAT(Traces(), ::testing::IsEmpty());
 }
 
+TEST_F(Installer, AServiceOfTheSameNameThatIsNotOursStopsTheInstallAndIsLeftAlone) {
+  WriteTapDriverKey();
+  const std::wstring foreign = L"C:\\Tools\\VeltronaVPNsrv.exe";
+  {
+    UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(::CreateServiceW(manager.Get(), test_support::kServiceName, L"VeltronaVPN Service",
+                                                 SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                 SERVICE_ERROR_NORMAL, foreign.c_str(), nullptr, nullptr, nullptr,
+                                                 nullptr, nullptr));
+    ASSERT_TRUE(service);
+  }
+  EXPECT_EQ(Msiexec(L"/i \"" + package_ + L"\" /qn"), kInstallFailure);
+  const auto config = test_support::QueryServiceConfiguration(test_support::kServiceName);
+  ASSERT_TRUE(config.has_value());
+  EXPECT_EQ(config->binary_path, foreign);
+  EXPECT_THAT(Traces(), ElementsAre(L"Service VeltronaVPNService"));
+
+  Started installer(L"msiexec.exe /i \"" + package_ + L"\" /qb");
+  const auto box = test_support::WaitForMessageBox(60000);
+  ASSERT_TRUE(box.has_value()) << "no message";
+  EXPECT_EQ(box->text, L"A VeltronaVPN Service that this installer did not install is registered (" + foreign +
+                           L"). Remove it with that program's -remove switch, then run this installer again.");
+  test_support::Answer(*box);
+  EXPECT_TRUE(installer.Ended(60000));
+  test_support::RemoveServiceIfPresent(test_support::kServiceName);
+}
+
 TEST_F(Installer, SilentInstallPutsProgramsSettingsServiceLogOnEntryShortcutAndProgramEntryInPlace) {
   WriteTapDriverKey();
   ASSERT_EQ(Msiexec(L"/i \"" + package_ + L"\" /qn"), 0u);
