@@ -12,10 +12,10 @@ inline constexpr wchar_t kProductFolderName[] = L"Veltrona VPN";
 // The logged-on user's local application-data folder with "\Veltrona VPN"
 // appended, without a trailing backslash: where the client keeps its
 // configuration, keys and OpenVPN's output. Not created here.
-std::optional<std::wstring> ClientDataFolder();
+[[nodiscard]] std::optional<std::wstring> ClientDataFolder();
 
 // The machine-wide application-data folder with "\Veltrona VPN" appended, in
 // the ANSI code page: where the service keeps its log. Not created here.
-std::optional<std::string> ServiceDataFolderAnsi();
+[[nodiscard]] std::optional<std::string> ServiceDataFolderAnsi();
 
 }  // namespace veltrona

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "base/error_text.h"
+#include "base/system_error.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
 
@@ -19,6 +19,16 @@ std::wstring SystemMessageText(DWORD code) {
   UniqueLocalMemory owner(buffer);
   if (length == 0 || buffer == nullptr) return {};
   return std::wstring(buffer, length);
+}
+
+std::string SystemMessageTextAnsi(DWORD code) {
+  char* buffer = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+      reinterpret_cast<char*>(&buffer), 0, nullptr);
+  const UniqueLocalMemory owner(buffer);
+  if (length == 0 || buffer == nullptr) return {};
+  return std::string(buffer, length);
 }
 
 const wchar_t* LastErrorText() noexcept {

@@ -3,8 +3,11 @@
 // intact so a failure can be reported after the clean-up.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
+#include <objbase.h>
+#include <wininet.h>
 #include <winsvc.h>
 
 #include <utility>
@@ -17,7 +20,7 @@ class UniqueHandle {
   using Handle = typename Traits::Handle;
 
   UniqueHandle() noexcept = default;
-  explicit UniqueHandle(Handle handle) noexcept : handle_(handle) {}
+  explicit UniqueHandle(Handle handle) noexcept : handle_(Normalise(handle)) {}
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
   UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
@@ -39,7 +42,7 @@ class UniqueHandle {
       Traits::Close(handle_);
       ::SetLastError(error);
     }
-    handle_ = handle;
+    handle_ = Normalise(handle);
   }
 
   // For out-parameters of platform calls.
@@ -49,18 +52,34 @@ class UniqueHandle {
   }
 
  private:
+  // Kinds with a second invalid value hold it as their first one, so it is
+  // neither valid nor ever closed.
+  static Handle Normalise(Handle handle) noexcept {
+    if constexpr (requires { Traits::AlsoInvalid(); }) {
+      if (handle == Traits::AlsoInvalid()) return Traits::Invalid();
+    }
+    return handle;
+  }
+
   Handle handle_ = Traits::Invalid();
 };
 
+// Events, mutexes, processes, threads, jobs: the calls that make them fail
+// with null, but a few (OpenProcess's callers, DuplicateHandle's, the
+// pseudo-handle mix-ups) meet INVALID_HANDLE_VALUE; neither is ever closed.
 struct KernelHandleTraits {
   using Handle = HANDLE;
   static Handle Invalid() noexcept { return nullptr; }
+  static Handle AlsoInvalid() noexcept { return INVALID_HANDLE_VALUE; }
   static void Close(Handle h) noexcept { ::CloseHandle(h); }
 };
 
+// CreateFile and CreateNamedPipe fail with INVALID_HANDLE_VALUE; a null
+// handle is no file either.
 struct FileHandleTraits {
   using Handle = HANDLE;
   static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static Handle AlsoInvalid() noexcept { return nullptr; }
   static void Close(Handle h) noexcept { ::CloseHandle(h); }
 };
 
@@ -121,6 +140,19 @@ struct MenuTraits {
   static void Close(Handle h) noexcept { ::DestroyMenu(h); }
 };
 
+// WinInet's Internet, connection and request handles.
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::InternetCloseHandle(h); }
+};
+
+struct SocketTraits {
+  using Handle = SOCKET;
+  static Handle Invalid() noexcept { return INVALID_SOCKET; }
+  static void Close(Handle socket) noexcept { ::closesocket(socket); }
+};
+
 // COM's length-prefixed strings (SysAllocString).
 struct BstrTraits {
   using Handle = BSTR;
@@ -146,6 +178,46 @@ using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueRegion = UniqueHandle<GdiObjectTraits<HRGN>>;
 using UniqueBstr = UniqueHandle<BstrTraits>;
+using UniqueInternet = UniqueHandle<InternetHandleTraits>;
+using UniqueSocket = UniqueHandle<SocketTraits>;
+// What ConvertStringSecurityDescriptorToSecurityDescriptor and its kin hand
+// out comes from LocalAlloc.
+using UniqueSecurityDescriptor = UniqueHandle<LocalMemoryTraits>;
+
+// Winsock for as long as the object lives; started() says whether it is.
+class ScopedWinsock {
+ public:
+  ScopedWinsock() noexcept {
+    WSADATA data{};
+    started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  ~ScopedWinsock() {
+    if (started_) ::WSACleanup();
+  }
+  ScopedWinsock(const ScopedWinsock&) = delete;
+  ScopedWinsock& operator=(const ScopedWinsock&) = delete;
+  [[nodiscard]] bool started() const noexcept { return started_; }
+
+ private:
+  bool started_ = false;
+};
+
+// COM on the calling thread, in the model asked for. A thread that already
+// is in the other model stays as it was (RPC_E_CHANGED_MODE) and is not
+// uninitialised here.
+class ScopedComInitialize {
+ public:
+  explicit ScopedComInitialize(DWORD model) noexcept : result_(::CoInitializeEx(nullptr, model)) {}
+  ~ScopedComInitialize() {
+    if (SUCCEEDED(result_)) ::CoUninitialize();
+  }
+  ScopedComInitialize(const ScopedComInitialize&) = delete;
+  ScopedComInitialize& operator=(const ScopedComInitialize&) = delete;
+  [[nodiscard]] HRESULT result() const noexcept { return result_; }
+
+ private:
+  HRESULT result_;
+};
 
 // Puts back the object a device context held before a selection.
 class ScopedSelectObject {

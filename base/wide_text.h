@@ -21,15 +21,4 @@ inline std::u16string AsciiToU16(std::string_view text) {
   return std::u16string(text.begin(), text.end());
 }
 
-// Compares ASCII letters without regard to case; other code units must match.
-template <typename Char>
-bool EqualsIgnoringAsciiCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](Char c) { return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace veltrona

@@ -1,5 +1,6 @@
 #include "ipc/management_port.h"
 
+#include "base/ascii.h"
 #include "base/wide_text.h"
 
 namespace veltrona::ipc {

@@ -22,12 +22,12 @@ enum class TcpRows {
 std::optional<std::vector<TcpRow>> ReadTcpTable(TcpRows which);
 
 // Wine's ntdll exports wine_get_version; Windows' never does.
-bool RunningUnderWine() noexcept;
+[[nodiscard]] bool RunningUnderWine() noexcept;
 
 // Something already listens where OpenVPN's management interface would:
 // 127.0.0.1:`port`, or `port` on every address. False when the table cannot
 // be read; the client's own check of its peer still stands then.
-bool ManagementPortTaken(uint16_t port = kManagementPort);
+[[nodiscard]] bool ManagementPortTaken(uint16_t port = kManagementPort);
 
 // Who holds the server's end of the established connection from
 // `client_end` to 127.0.0.1:`port`.

@@ -62,9 +62,9 @@ uint32_t DecodeMessageCode(std::span<const uint8_t, kMessageCodeSize> bytes);
 // The folder as UTF-16LE, NUL-terminated, the rest of the field zeroed. A
 // trailing backslash is dropped. Refuses an empty folder, one with a NUL in
 // it, and one longer than the service accepts.
-std::optional<SetPathPayload> EncodeSetPathPayload(std::u16string_view data_folder);
+[[nodiscard]] std::optional<SetPathPayload> EncodeSetPathPayload(std::u16string_view data_folder);
 
 // The folder text up to its terminator. Refuses a field without a terminator.
-std::optional<std::u16string> DecodeSetPathPayload(std::span<const uint8_t, kSetPathPayloadSize> payload);
+[[nodiscard]] std::optional<std::u16string> DecodeSetPathPayload(std::span<const uint8_t, kSetPathPayloadSize> payload);
 
 }  // namespace veltrona::ipc

@@ -42,8 +42,8 @@ enum class StartRequest {
 [[nodiscard]] StartRequest RequestServiceStart(const Endpoints& endpoints, const std::wstring& data_folder) noexcept;
 
 // Sends MSG_CHECK_ROUTES. Returns whether the message was written.
-bool RequestRouteCheck() noexcept;
-bool RequestRouteCheck(const Endpoints& endpoints) noexcept;
+[[nodiscard]] bool RequestRouteCheck() noexcept;
+[[nodiscard]] bool RequestRouteCheck(const Endpoints& endpoints) noexcept;
 
 // Sets the exit event that OpenVPN waits on; nothing happens when no OpenVPN
 // runs.

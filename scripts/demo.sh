@@ -7,8 +7,9 @@
 # press Connect (the installed service starts the OpenVPN the package
 # brought, here the project's stand-in), read the status and byte counts,
 # save a screenshot, disconnect, open the problem report and cancel it, and
-# exit through the tray menu; then show the service's log and remove the
-# installation again.
+# exit through the tray menu; then show the service's log, let the same user
+# try the PPTP engine against Wine's own RAS, and remove the installation
+# again.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -93,6 +94,14 @@ tr -d '\r' < "$service_dir/service.log"
 echo
 echo "== OpenVPN's output (the client's log.txt)"
 tr -d '\r' < "$data_dir/log.txt"
+echo
+echo "== the installed VeltronaVpn.exe pptp, against Wine's own RAS"
+# Windows' dial-up stack instead of OpenVPN; Wine only stubs it, so this
+# shows how far the PPTP engine gets and what the user is told.
+"$WINE64" 'C:\Program Files\Veltrona VPN\VeltronaVpn.exe' pptp >/dev/null 2>&1 &
+client_pid=$!
+run "$peers/demo_user.exe" pptp demo-id demo-code vpn-demo.example "$root/build/demo-pptp.png" || status=1
+wait "$client_pid" 2>/dev/null || true
 echo
 run reg delete 'HKLM\Software\VeltronaVPN' /v 'Config Host' /f >/dev/null || true
 echo "== msiexec /x VeltronaVPN.msi /qn"

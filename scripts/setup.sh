@@ -12,6 +12,8 @@ packages=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   zlib1g-dev libminizip-dev googletest libbenchmark-dev
   wine wine64 xvfb xauth dpkg-dev
+  # Screenshots of the windows under Xvfb (import).
+  imagemagick
   # The TLS host that receives the problem report in the tests.
   python3 openssl
   # The engine's test against the real OpenVPN, in a network namespace.

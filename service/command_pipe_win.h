@@ -42,7 +42,7 @@ class CommandPipe {
   // Creates the instances that are missing and listens on them. The first
   // one must be the pipe's first instance: a pipe of that name that someone
   // else made is never served. False (logged once) while no instance exists.
-  bool Open();
+  [[nodiscard]] bool Open();
   [[nodiscard]] bool IsOpen() const;
 
   // The events to wait on, and how long the earliest read may still take.
@@ -52,8 +52,8 @@ class CommandPipe {
   // The event at `index` of AppendWaitHandles's list fired, or a deadline may
   // have passed: advances the instances. True when a connection came to its
   // end (message handled, refused or timed out) and its instance listens again.
-  bool OnEvent(size_t index, const Handler& handler);
-  bool OnDeadlines();
+  [[nodiscard]] bool OnEvent(size_t index, const Handler& handler);
+  [[nodiscard]] bool OnDeadlines();
 
  private:
   enum class Stage { kClosed, kListening, kReadingCode, kReadingPayload };
@@ -68,12 +68,12 @@ class CommandPipe {
     std::array<uint8_t, ipc::kSetPathMessageSize> bytes{};
   };
 
-  bool CreateInstance(Instance& instance, bool first);
+  [[nodiscard]] bool CreateInstance(Instance& instance, bool first);
   void Listen(Instance& instance);
   void StartReading(Instance& instance, Stage stage, DWORD timeout_ms);
   // Reads on until the stage's bytes are in, a read is pending, or it failed.
-  bool Advance(Instance& instance, const Handler& handler);
-  bool Finish(Instance& instance);
+  [[nodiscard]] bool Advance(Instance& instance, const Handler& handler);
+  [[nodiscard]] bool Finish(Instance& instance);
   void CancelPending(Instance& instance);
 
   ServiceLog& log_;

@@ -1,13 +1,12 @@
 #include "service/data_folder.h"
 
+#include "base/ascii.h"
 #include "base/wide_text.h"
 #include "ipc/protocol.h"
 
 namespace veltrona::service {
 
 namespace {
-
-bool IsAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 
 std::u16string_view WithoutTrailingBackslash(std::u16string_view text) {
   if (!text.empty() && text.back() == u'\\') text.remove_suffix(1);

@@ -26,6 +26,6 @@ DataFolderPaths DerivePaths(std::u16string_view folder);
 
 // Compares two folder texts as the file system does for ASCII letters,
 // ignoring one trailing backslash.
-bool SameFolderText(std::u16string_view a, std::u16string_view b);
+[[nodiscard]] bool SameFolderText(std::u16string_view a, std::u16string_view b);
 
 }  // namespace veltrona::service

@@ -52,6 +52,6 @@ std::string WhyNotTrusted(const ObjectSecurity& security);
 // names `expected` (a parent's reported path, a backslash and a name), as the
 // file system compares names. The reported path may carry the "\\?\" prefix.
 // A link that was followed on the way shows as another path.
-bool IsPathOf(std::u16string_view opened, std::u16string_view expected);
+[[nodiscard]] bool IsPathOf(std::u16string_view opened, std::u16string_view expected);
 
 }  // namespace veltrona::service

@@ -23,7 +23,7 @@ class ServiceEvent {
 
   // Tries again when the event does not exist yet; logs the first failure
   // of a run of failures, and the recovery.
-  bool Create(ServiceLog& log, SECURITY_ATTRIBUTES* attributes);
+  [[nodiscard]] bool Create(ServiceLog& log, SECURITY_ATTRIBUTES* attributes);
   [[nodiscard]] HANDLE Get() const { return event_.Get(); }
   [[nodiscard]] bool IsValid() const { return event_.IsValid(); }
   void Close() { event_.Reset(); }
@@ -41,6 +41,6 @@ class ServiceEvent {
 ClientMutexState OpenClientMutex(const std::wstring& name, UniqueMutex* held);
 
 // Whether a manual-reset event is set, without changing it.
-bool IsEventSet(HANDLE event);
+[[nodiscard]] bool IsEventSet(HANDLE event);
 
 }  // namespace veltrona::service

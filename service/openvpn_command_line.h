@@ -13,6 +13,6 @@ inline constexpr size_t kMaxCommandLineChars = 1024;
 
 // Refuses a path that would not stay one quoted word, and a line that would
 // not fit its 1024 characters.
-std::optional<std::u16string> BuildOpenVpnCommandLine(std::u16string_view config_path);
+[[nodiscard]] std::optional<std::u16string> BuildOpenVpnCommandLine(std::u16string_view config_path);
 
 }  // namespace veltrona::service

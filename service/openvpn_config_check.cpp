@@ -6,6 +6,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "base/ascii.h"
+
 namespace veltrona::service {
 namespace {
 
@@ -168,16 +170,7 @@ bool IsKeyword(const DirectiveRule& rule, std::string_view value) {
   return false;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) { return EqualsIgnoringAsciiCase(a, b); }
 
 // Older OpenVPN releases and some generators write these in place of a file
 // name when the content is an inline block.
@@ -336,7 +329,7 @@ std::u16string NormaliseFolder(std::u16string_view folder) {
   return out;
 }
 
-bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool IsDriveLetter(char16_t c) { return IsAsciiLetter(c); }
 
 // Names that open a device in every folder, whatever extension follows.
 bool IsReservedDeviceName(std::u16string_view component) {
@@ -345,7 +338,7 @@ bool IsReservedDeviceName(std::u16string_view component) {
   std::u16string_view stem = component.substr(0, stem_end);
   while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
   std::string lower;
-  for (char16_t c : stem) lower.push_back(static_cast<char>(LowerAscii(c)));
+  for (char16_t c : stem) lower.push_back(static_cast<char>(ToAsciiLower(c)));
   static constexpr std::string_view kFixed[] = {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"};
   for (std::string_view name : kFixed) {
     if (lower == name) return true;
@@ -387,7 +380,7 @@ const char* ConfineFileName(std::string_view name, const std::u16string& folder,
     if (rest.size() == 2 || rest[2] != u'\\') return "drive-relative path";
     if (folder.empty() || rest.size() <= folder.size() || rest[folder.size()] != u'\\') return kOutside;
     for (size_t i = 0; i < folder.size(); ++i) {
-      if (LowerAscii(rest[i]) != LowerAscii(folder[i])) return kOutside;
+      if (ToAsciiLower(rest[i]) != ToAsciiLower(folder[i])) return kOutside;
     }
     rest.remove_prefix(folder.size() + 1);
   }
@@ -489,7 +482,7 @@ bool Checker::RewriteFile(const DirectiveRule& rule, std::string& token, bool& i
   if (const char* problem = ConfineFileName(token, folder_, relative)) return Refuse(problem, rule.name);
   std::u16string key;
   key.reserve(relative.size());
-  for (char16_t c : relative) key.push_back(LowerAscii(c));
+  for (char16_t c : relative) key.push_back(ToAsciiLower(c));
   if (file_keys_.insert(std::move(key)).second) {
     if (result_.files.size() == kMaxConfigFiles) return Refuse("too many files", rule.name);
     result_.files.push_back({std::string(rule.name), relative});

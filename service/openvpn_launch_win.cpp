@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/known_folders_win.h"
+#include "base/settings.h"
 #include "base/wide_text.h"
 #include "service/event_log_win.h"
 #include "service/openvpn_command_line.h"
@@ -145,12 +146,16 @@ void ReportRefusal(ServiceLog& log, HANDLE output, const Refusal& refusal) {
 InstallFolderResult ReadInstallFolder() {
   InstallFolderResult result;
   UniqueRegKey key;
-  result.open_status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", 0, KEY_QUERY_VALUE, key.Put());
+  // The installer's value, named where every other setting is.
+  const config::SettingDefinition& install_path = config::Setting(config::SettingId::kInstallPath);
+  const std::wstring key_name = ToWide(install_path.key);
+  const std::wstring value_name = ToWide(install_path.value);
+  result.open_status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_name.c_str(), 0, KEY_QUERY_VALUE, key.Put());
   if (result.open_status != ERROR_SUCCESS) return result;
   wchar_t folder[kInstallPathBytes / sizeof(wchar_t) + 1] = {};
   DWORD size = kInstallPathBytes;
   result.query_status =
-      ::RegQueryValueExW(key.Get(), L"Install Path", nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size);
+      ::RegQueryValueExW(key.Get(), value_name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size);
   if (result.query_status == ERROR_SUCCESS) {
     // The value need not be terminated; the extra element always is.
     folder[std::min<DWORD>(size, kInstallPathBytes) / sizeof(wchar_t)] = L'\0';

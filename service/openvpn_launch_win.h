@@ -9,17 +9,12 @@
 #include <string>
 
 #include "base/unique_handle_win.h"
+#include "service/client_session_win.h"
 #include "service/data_folder.h"
 #include "service/service_folder_win.h"
 #include "service/service_log.h"
 
 namespace veltrona::service {
-
-// What MSG_SET_PATH left: the paths, and who sent them.
-struct ClientSession {
-  DataFolderPaths paths;
-  UniqueKernelHandle token;  // the sender's impersonation token
-};
 
 struct RunningOpenVpn {
   UniqueProcess process;
@@ -44,7 +39,7 @@ std::wstring OpenVpnProgramPath(const std::wstring& install_folder);
 // Logs every step and failure; nothing when OpenVPN was not started. A start
 // refused after log.txt was created leaves its reason there too, so that
 // the client's problem report carries it.
-std::optional<RunningOpenVpn> StartOpenVpn(ServiceLog& log, const ClientSession& session,
+[[nodiscard]] std::optional<RunningOpenVpn> StartOpenVpn(ServiceLog& log, const ClientSession& session,
                                            const std::wstring& program, const ServiceFolder& service_folder);
 
 }  // namespace veltrona::service

@@ -11,9 +11,9 @@ namespace veltrona::service {
 class RouteTableApi {
  public:
   virtual ~RouteTableApi() = default;
-  virtual DWORD GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL sorted) = 0;
-  virtual DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) = 0;
-  virtual DWORD CreateIpForwardEntry(MIB_IPFORWARDROW* row) = 0;
+  [[nodiscard]] virtual DWORD GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL sorted) = 0;
+  [[nodiscard]] virtual DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) = 0;
+  [[nodiscard]] virtual DWORD CreateIpForwardEntry(MIB_IPFORWARDROW* row) = 0;
 };
 
 // The system's table.

@@ -12,14 +12,6 @@
 
 namespace veltrona::service {
 
-// A self-relative security descriptor from the system's allocator.
-struct SecurityDescriptorTraits {
-  using Handle = PSECURITY_DESCRIPTOR;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::LocalFree(h); }
-};
-using UniqueSecurityDescriptor = UniqueHandle<SecurityDescriptorTraits>;
-
 // SYSTEM and administrators: everything, the service's further pipe
 // instances included. Interactive and other local authenticated users: write
 // the pipe, nothing more, so they cannot add an instance of their own;
@@ -36,7 +28,7 @@ UniqueSecurityDescriptor DescriptorFromSddl(const wchar_t* sddl) noexcept;
 
 // Whether any existing component of `path`, from the drive down, is a
 // reparse point (junction, symbolic link, mount point).
-bool PathHasReparsePoint(const std::wstring& path) noexcept;
+[[nodiscard]] bool PathHasReparsePoint(const std::wstring& path) noexcept;
 
 // The user at the other end of the pipe: an impersonation token, and that
 // user's local application-data folder.
@@ -44,7 +36,7 @@ struct PipeClient {
   UniqueKernelHandle token;
   std::wstring local_app_data;
 };
-std::optional<PipeClient> IdentifyPipeClient(HANDLE pipe, DWORD* error) noexcept;
+[[nodiscard]] std::optional<PipeClient> IdentifyPipeClient(HANDLE pipe, DWORD* error) noexcept;
 
 // Runs the current thread as the token's user until destroyed.
 class ScopedImpersonation {

@@ -1,5 +1,6 @@
 #include "service/service_control.h"
 
+#include "base/ascii.h"
 #include "base/wide_text.h"
 
 namespace veltrona::service {

@@ -68,7 +68,9 @@ void WINAPI ControlHandler(DWORD control) {
     std::lock_guard lock(g_status_lock);
     state = g_book.record().current_state;
   }
-  ReportStatusToSCMgr(state, 0);
+  // A refused report leaves the control manager with the last status it took;
+  // there is no one else to tell.
+  (void)ReportStatusToSCMgr(state, 0);
 }
 
 void Print(const std::wstring& text) { ConsoleWrite(text); }

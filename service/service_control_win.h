@@ -19,7 +19,7 @@ void SetScmApi(const ScmApi& api) noexcept;
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
 
 // Fills the process's status record for `state` and sends it.
-BOOL ReportStatusToSCMgr(DWORD state, DWORD wait_hint) noexcept;
+[[nodiscard]] BOOL ReportStatusToSCMgr(DWORD state, DWORD wait_hint) noexcept;
 
 // The event the control handler sets on a stop control. The worker creates
 // it, publishes it here, and withdraws it before closing it.
@@ -31,7 +31,7 @@ int ServiceProgramMain(int argc, char** argv);
 
 // The command-line switches: 0 on success, 1 on failure, with messages on
 // standard output.
-int InstallService() noexcept;
-int RemoveService() noexcept;
+[[nodiscard]] int InstallService() noexcept;
+[[nodiscard]] int RemoveService() noexcept;
 
 }  // namespace veltrona::service

@@ -10,6 +10,7 @@
 #include "base/wide_text.h"
 #include "ipc/management_port_win.h"
 #include "ipc/protocol.h"
+#include "service/client_session_win.h"
 #include "service/command_pipe_win.h"
 #include "service/data_folder.h"
 #include "service/named_objects_win.h"
@@ -85,24 +86,17 @@ struct Worker {
 
 ULONGLONG Now() { return ::GetTickCount64(); }
 
-std::vector<BYTE> TokenUserSid(HANDLE token) {
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  if (token == nullptr || !::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return {};
-  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
-  const auto* bytes = static_cast<const BYTE*>(sid);
-  return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
-}
-
 bool AllObjectsMade(const Worker& w) {
   return w.pipe->IsOpen() && w.sync_event.IsValid() && w.open_event.IsValid() && w.exit_event.IsValid();
 }
 
 void MakeObjects(Worker& w) {
-  w.pipe->Open();
-  w.sync_event.Create(w.log, &w.event_attributes);
-  w.open_event.Create(w.log, &w.event_attributes);
-  w.exit_event.Create(w.log, &w.event_attributes);
+  // Each failure is logged where it happens; AllObjectsMade decides, and
+  // what is missing is made again after kObjectRetryMs.
+  (void)w.pipe->Open();
+  (void)w.sync_event.Create(w.log, &w.event_attributes);
+  (void)w.open_event.Create(w.log, &w.event_attributes);
+  (void)w.exit_event.Create(w.log, &w.event_attributes);
   w.next_object_retry = Now() + kObjectRetryMs;
 }
 
@@ -118,55 +112,22 @@ void AcknowledgePaths(Worker& w) {
 }
 
 void StoreClientPaths(Worker& w, const PipeMessage& message) {
-  const std::optional<std::u16string> folder = ipc::DecodeSetPathPayload(*message.payload);
-  if (!folder) {
-    w.log.Write("MSG_SET_PATH refused: the folder is not terminated");
-    return;
-  }
-  if (const std::string reason = CheckDataFolderText(*folder); !reason.empty()) {
-    w.log.Write("MSG_SET_PATH refused: " + reason);
-    return;
-  }
-  DWORD error = 0;
-  std::optional<PipeClient> client = IdentifyPipeClient(message.pipe, &error);
-  if (!client) {
-    w.log.WriteCode("MSG_SET_PATH refused: the sender cannot be identified", error);
-    return;
-  }
-  const std::u16string expected = ToU16(client->local_app_data) + u"\\" + ToU16(kProductFolderName);
-  if (!SameFolderText(*folder, expected)) {
-    w.log.Write("MSG_SET_PATH refused: the folder is not the sender's data folder");
-    return;
-  }
-  const DataFolderPaths paths = DerivePaths(*folder);
-  if (PathHasReparsePoint(ToWide(paths.folder))) {
-    w.log.Write("MSG_SET_PATH refused: the folder is reached through a link");
-    return;
-  }
-  ULONG sender_id = 0;
-  UniqueProcess sender;
-  if (::GetNamedPipeClientProcessId(message.pipe, &sender_id)) {
-    sender.Reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, sender_id));
-  }
-  if (!sender) {
-    w.log.WriteCode("MSG_SET_PATH refused: the sending process cannot be identified", ::GetLastError());
-    return;
-  }
-  std::vector<BYTE> user_sid = TokenUserSid(client->token.Get());
   // OpenVPN's management port is the same for everyone: a second user's
   // client would hand its credentials to the first user's OpenVPN.
-  const bool openvpn_of_another_user = (w.supervising || w.departing) && user_sid != w.openvpn_user_sid;
-  const bool pending_for_another_user = w.session && !w.session->used && w.session->user_sid != user_sid &&
-                                        Now() - w.session->stored_at <= kOpenRequestWindowMs;
-  if (user_sid.empty() || openvpn_of_another_user || pending_for_another_user) {
-    w.log.Write(openvpn_of_another_user ? "MSG_SET_PATH refused: OpenVPN is running for another user"
-                                        : "MSG_SET_PATH refused: another user's connection request is pending");
-    return;
-  }
+  const BusyForOtherUser busy = [&w](const std::vector<BYTE>& user_sid) -> std::optional<std::string> {
+    if ((w.supervising || w.departing) && user_sid != w.openvpn_user_sid) return "OpenVPN is running for another user";
+    if (w.session && !w.session->used && w.session->user_sid != user_sid &&
+        Now() - w.session->stored_at <= kOpenRequestWindowMs) {
+      return "another user's connection request is pending";
+    }
+    return std::nullopt;
+  };
+  std::optional<AcceptedPaths> accepted = AcceptSetPath(message, w.log, busy);
+  if (!accepted) return;
   w.session.emplace();
-  w.session->client = ClientSession{paths, std::move(client->token)};
-  w.session->sender = std::move(sender);
-  w.session->user_sid = std::move(user_sid);
+  w.session->client = std::move(accepted->client);
+  w.session->sender = std::move(accepted->sender);
+  w.session->user_sid = std::move(accepted->user_sid);
   w.session->stored_at = Now();
   w.log.Write("All paths updated");
   // An OpenVPN that was told to exit still owns the exit event's signal:
@@ -241,7 +202,11 @@ size_t WaitForWork(Worker& w, const std::vector<HANDLE>& state_handles) {
     // for a while, so that a stop is seen whatever else fails.
     if (!w.wait_failure_logged) w.log.WriteCode("Waiting for events failed", ::GetLastError());
     w.wait_failure_logged = true;
-    if (::WaitForSingleObject(w.stop_event.Get(), kFailedWaitBackoffMs) == WAIT_OBJECT_0) return 0;
+    if (::WaitForSingleObject(w.stop_event.Get(), kFailedWaitBackoffMs) == WAIT_OBJECT_0) {
+      // The stop event's own slot, wherever the caller put it.
+      const auto stop = std::find(state_handles.begin(), state_handles.end(), w.stop_event.Get());
+      return static_cast<size_t>(stop - state_handles.begin());
+    }
   }
 }
 
@@ -281,6 +246,23 @@ void TellOpenVpnToExit(Worker& w, RunningOpenVpn& openvpn) {
   w.departing = Departing{std::move(openvpn), Now() + kDepartingGraceMs};
 }
 
+// What the worker waits on while OpenVPN runs, in WaitForWork's order.
+enum SupervisionSlot : size_t {
+  kOpenVpnEnded,
+  kClientMutex,  // acquired or abandoned: the client is gone
+  kServiceStop,
+  kSenderEnded,  // the process that asked for this OpenVPN
+  kOpenRequest,
+  kSupervisionSlots,
+};
+
+// What the idle worker waits on.
+enum IdleSlot : size_t {
+  kIdleServiceStop,
+  kIdleOpenRequest,
+  kIdleSlots,
+};
+
 void Supervise(Worker& w, RunningOpenVpn& openvpn, UniqueMutex client_mutex, HANDLE sender) {
   w.log.Write("OpenVPN is fired. Waiting for events");
   w.supervising = true;
@@ -288,23 +270,27 @@ void Supervise(Worker& w, RunningOpenVpn& openvpn, UniqueMutex client_mutex, HAN
   for (;;) {
     // The open event is watched too, so that a request that comes now is
     // timed from when it came, and served when this OpenVPN has ended.
-    const std::vector<HANDLE> handles = {openvpn.process.Get(), client_mutex.Get(), w.stop_event.Get(), sender,
-                                         w.open_event.Get()};
+    std::vector<HANDLE> handles(kSupervisionSlots);
+    handles[kOpenVpnEnded] = openvpn.process.Get();
+    handles[kClientMutex] = client_mutex.Get();
+    handles[kServiceStop] = w.stop_event.Get();
+    handles[kSenderEnded] = sender;
+    handles[kOpenRequest] = w.open_event.Get();
     const size_t result = WaitForWork(w, handles);
-    if (result == 0) {
+    if (result == kOpenVpnEnded) {
       w.log.Write("OpenVPN process terminated");
       break;
     }
     // A client that ends never releases its mutex, so its end comes as an
     // abandoned mutex, which this thread then owns, like an acquisition.
     // The process that asked for this OpenVPN ending means the same.
-    if (result == 1 || result == 3 || result == 2) {
-      own_mutex = result == 1;
-      w.log.Write(result == 2 ? "System requesting service shutdown" : "Tool terminated");
+    if (result == kClientMutex || result == kSenderEnded || result == kServiceStop) {
+      own_mutex = result == kClientMutex;
+      w.log.Write(result == kServiceStop ? "System requesting service shutdown" : "Tool terminated");
       TellOpenVpnToExit(w, openvpn);
       break;
     }
-    if (result == 4) w.open_requested_at = Now();
+    if (result == kOpenRequest) w.open_requested_at = Now();
   }
   if (own_mutex) ::ReleaseMutex(client_mutex.Get());
   w.supervising = false;
@@ -402,7 +388,8 @@ void ShutDown(Worker& w) {
   w.exit_event.Close();
   w.session.reset();
   w.stop_event.Reset();
-  ReportStatusToSCMgr(SERVICE_STOPPED, 0);
+  // The last word to the control manager; a refusal changes nothing here.
+  (void)ReportStatusToSCMgr(SERVICE_STOPPED, 0);
 }
 
 }  // namespace
@@ -420,7 +407,7 @@ void RunWorker() {
   w.stop_event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!w.stop_event) {
     w.log.WriteCode("CreateEvent(0, TRUE, FALSE, 0) failed", ::GetLastError());
-    ReportStatusToSCMgr(SERVICE_STOPPED, 0);
+    (void)ReportStatusToSCMgr(SERVICE_STOPPED, 0);  // stopping either way
     w.log.Close();
     return;
   }
@@ -438,9 +425,12 @@ void RunWorker() {
       continue;
     }
     w.open_requested_at.reset();
-    const size_t result = WaitForWork(w, {w.stop_event.Get(), w.open_event.Get()});
-    if (result == 0) break;
-    if (result == 1) StartAndSupervise(w, Now());
+    std::vector<HANDLE> handles(kIdleSlots);
+    handles[kIdleServiceStop] = w.stop_event.Get();
+    handles[kIdleOpenRequest] = w.open_event.Get();
+    const size_t result = WaitForWork(w, handles);
+    if (result == kIdleServiceStop) break;
+    if (result == kIdleOpenRequest) StartAndSupervise(w, Now());
   }
   ShutDown(w);
   w.log.Close();

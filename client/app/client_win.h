@@ -10,6 +10,7 @@
 
 #include "client/app/connection_controller_win.h"
 #include "client/app/tray_icon_win.h"
+#include "client/config/startup_wait.h"
 
 namespace veltrona::app {
 
@@ -23,6 +24,9 @@ struct Client {
   // Clears the default browser's traces after a user's disconnect; returns
   // false while a browser file is in use. Unset until the cleaner exists.
   std::function<bool()> clean_history;
+  // Bounds start-up's waits on the configuration host; null once the main
+  // window has its first server list.
+  config::StartupWaitBudget* startup_wait = nullptr;
 };
 
 Client& TheClient();

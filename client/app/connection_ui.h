@@ -48,7 +48,7 @@ ConnectionUiPlan PlanConnectionUi(engines::EngineState state, bool preserve_ip_c
 
 // The warning for the first empty field of a connect request, in the order
 // the user fills them; nullopt when all three are filled.
-std::optional<std::u16string_view> ConnectFieldWarning(std::u16string_view vpn_id, std::u16string_view activation_code,
+[[nodiscard]] std::optional<std::u16string_view> ConnectFieldWarning(std::u16string_view vpn_id, std::u16string_view activation_code,
                                                        std::u16string_view server);
 
 enum class ConnectButtonAction { kNothing, kConnect, kDisconnect };
@@ -64,7 +64,7 @@ TrayMenuItem TrayConnectItem(engines::EngineState state);
 
 // A start from the system's start-up list: the whole ANSI command line is
 // exactly "/systemstartup", compared with case.
-bool IsSystemStartupCommandLine(std::string_view ansi_command_line);
+[[nodiscard]] bool IsSystemStartupCommandLine(std::string_view ansi_command_line);
 
 // The product site's Pixelguard page, always over TLS.
 std::u16string PixelguardPageAddress(std::u16string_view web_site);

@@ -169,7 +169,8 @@ BOOL OnInitDialog(HWND window) {
   if (config::IsSettingSet(config::DwordSetting(SettingId::kPixelguard))) {
     ::CheckDlgButton(window, IDC_PIXELGUARD, BST_CHECKED);
   }
-  config::LoadServerList(window, Controller().config_host(), Controller().servers());
+  config::LoadServerList(window, Controller().config_host(), Controller().servers(), client.startup_wait);
+  client.startup_wait = nullptr;  // later downloads wait as long as usual
   // A run that ended while Pixelguard held the proxy left the user's copy.
   Controller().RecoverProxy();
   Controller().ClearStaleProxy();

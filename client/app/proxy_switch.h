@@ -29,10 +29,10 @@ class SystemProxyStore {
   virtual ProxySettings Read() = 0;
   // Writes both values and tells running Internet clients; false when the
   // settings key cannot be opened (then nothing is written).
-  virtual bool Write(const ProxySettings& settings) = 0;
+  [[nodiscard]] virtual bool Write(const ProxySettings& settings) = 0;
   // The user's own settings, kept while Pixelguard's replace them.
-  virtual bool KeepSavedCopy(const ProxySettings& settings) = 0;
-  virtual std::optional<ProxySettings> SavedCopy() = 0;
+  [[nodiscard]] virtual bool KeepSavedCopy(const ProxySettings& settings) = 0;
+  [[nodiscard]] virtual std::optional<ProxySettings> SavedCopy() = 0;
   virtual void DropSavedCopy() = 0;
 };
 
@@ -50,7 +50,7 @@ class ProxySwitch {
   void ClearStale(const config::ServerMap& servers);
   // At start-up, before ClearStale: writes back the copy a run that ended
   // while it held the settings left behind. True when there was one.
-  bool RecoverLeftCopy();
+  [[nodiscard]] bool RecoverLeftCopy();
 
   bool saved() const { return saved_; }
   const ProxySettings& saved_settings() const { return saved_settings_; }

@@ -73,8 +73,10 @@ int RunClient(HINSTANCE instance, std::string_view ansi_command_line) {
   client.instance = instance;
 
   config::UpdateCheck update;
+  config::StartupWaitBudget startup_wait;
+  client.startup_wait = &startup_wait;
   // A newer version is only announced; nothing here offers the download yet.
-  (void)config::CheckForUpdate(config::ReadDeploymentValues().config_host, update);
+  (void)config::CheckForUpdate(config::ReadDeploymentValues().config_host, update, &startup_wait);
 
   auto controller = std::make_unique<ConnectionController>(use_pptp);
   client.controller = controller.get();
@@ -110,6 +112,7 @@ int RunClient(HINSTANCE instance, std::string_view ansi_command_line) {
   browser_watch.SetMainWindow(window);
   if (window != nullptr) RunMessageLoop();
 
+  client.startup_wait = nullptr;
   UnregisterGoofyButtonClass(instance);
   if (browser_watch_started == 1) browser_watch.Stop();
 

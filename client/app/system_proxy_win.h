@@ -18,9 +18,9 @@ void ReadSystemProxy(DWORD& enable, std::wstring& server) noexcept;
 class RegistrySystemProxyStore final : public SystemProxyStore {
  public:
   ProxySettings Read() override;
-  bool Write(const ProxySettings& settings) override;
-  bool KeepSavedCopy(const ProxySettings& settings) override;
-  std::optional<ProxySettings> SavedCopy() override;
+  [[nodiscard]] bool Write(const ProxySettings& settings) override;
+  [[nodiscard]] bool KeepSavedCopy(const ProxySettings& settings) override;
+  [[nodiscard]] std::optional<ProxySettings> SavedCopy() override;
   void DropSavedCopy() override;
 };
 

@@ -29,20 +29,20 @@ class TrayIcon {
   // next add or modify.
   void SetLook(HICON icon, std::wstring_view tip);
   // NIM_ADD, up to five attempts; the first success marks the icon present.
-  bool Add();
+  [[nodiscard]] bool Add();
   // NIM_MODIFY up to five attempts; when the shell has lost the icon, one
   // delete and then up to five adds.
-  bool Modify();
+  [[nodiscard]] bool Modify();
   // NIM_DELETE, up to five attempts; a success clears the present flag.
-  bool Delete();
+  [[nodiscard]] bool Delete();
   // The shell restarted ("TaskbarCreated"): the icon is gone, add it again.
-  bool Readd();
+  [[nodiscard]] bool Readd();
 
   bool present() const { return present_; }
   const NOTIFYICONDATAW& data() const { return data_; }
 
  private:
-  bool Call(DWORD message, int attempts);
+  [[nodiscard]] bool Call(DWORD message, int attempts);
 
   NotifyIconFunction notify_;
   bool present_ = false;

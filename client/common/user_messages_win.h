@@ -50,10 +50,10 @@ int ShowUserMessage(HWND owner, std::wstring_view text, std::wstring_view captio
 // The client's usual warning: its caption and the warning icon.
 int ShowWarning(HWND owner, std::wstring_view text);
 INT_PTR ShowModalDialog(const DialogRequest& request);
-bool LaunchProgram(const LaunchRequest& request);
+[[nodiscard]] bool LaunchProgram(const LaunchRequest& request);
 // Opens `address` in the default browser: "cmd" with "/c start <address> /s",
 // in a hidden window.
-bool OpenWebPage(std::wstring_view address);
+[[nodiscard]] bool OpenWebPage(std::wstring_view address);
 
 // Each replaces the presenter and returns the one it replaced; an empty
 // function puts the real one (MessageBoxW, DialogBoxParamW, ShellExecuteW)

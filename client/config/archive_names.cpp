@@ -2,21 +2,15 @@
 
 #include <array>
 
+#include "base/ascii.h"
+
 namespace veltrona::config {
 
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
-bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  }
-  return true;
-}
+bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) { return EqualsIgnoringAsciiCase(a, b); }
 
 // Windows opens a device for these names whatever extension follows, and
 // ignores blanks before the extension.

@@ -30,7 +30,7 @@ std::u16string DecodeEntryName(std::string_view raw_name, bool utf8_flag, XmlCod
 // quote, "<", ">", "|" or control character, no trailing dot or blank (which
 // Windows drops), and not a device name (CON, NUL, COM1, ... also with an
 // extension).
-bool IsPlainFileName(std::u16string_view name);
+[[nodiscard]] bool IsPlainFileName(std::u16string_view name);
 
 struct ConfinedEntry {
   bool is_folder = false;
@@ -45,7 +45,7 @@ struct ConfinedEntry {
 // separator (absolute or UNC), empty components, and any component that is
 // not a plain file name (see above, which covers "..", drive letters and
 // streams).
-std::optional<ConfinedEntry> ConfineArchiveEntry(std::u16string_view name, bool directory_attribute);
+[[nodiscard]] std::optional<ConfinedEntry> ConfineArchiveEntry(std::u16string_view name, bool directory_attribute);
 
 // Key archives hold a few small certificate and key files. These bounds are
 // far above that and far below what would hurt the client.
@@ -62,9 +62,9 @@ class ExtractionBudget {
  public:
   explicit ExtractionBudget(ArchiveLimits limits = {}) : limits_(limits) {}
 
-  bool AdmitEntry();
+  [[nodiscard]] bool AdmitEntry();
   // Counts the size against the total when admitted.
-  bool AdmitFile(std::uint64_t uncompressed_size);
+  [[nodiscard]] bool AdmitFile(std::uint64_t uncompressed_size);
 
   std::uint64_t TotalBytes() const { return total_bytes_; }
 

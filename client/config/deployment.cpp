@@ -2,13 +2,14 @@
 
 #include <string>
 
+#include "base/ascii.h"
+
 namespace veltrona::config {
 
 namespace {
 
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-bool IsHexDigit(char16_t c) { return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
+bool IsDigit(char16_t c) { return IsAsciiDigit(c); }
+bool IsHexDigit(char16_t c) { return IsDigit(c) || (ToAsciiLower(c) >= u'a' && ToAsciiLower(c) <= u'f'); }
 
 std::u16string_view TrimBlanks(std::u16string_view text) {
   while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);

@@ -41,12 +41,12 @@ struct HostAddress {
 // letters, digits, ".", "-" and "_" (IPv6 text: hexadecimal digits, ":" and
 // "."). Anything else, including a bare IPv6 text without brackets, is
 // refused.
-std::optional<HostAddress> ParseHostValue(std::u16string_view value, std::uint16_t default_port);
+[[nodiscard]] std::optional<HostAddress> ParseHostValue(std::u16string_view value, std::uint16_t default_port);
 
 // An address that is safe to hand to "cmd /c start": http or https, printable
 // ASCII without blanks and without any character that cmd treats specially
 // (& | < > ^ " % ( ) !), at most kMaxWebAddressChars.
-bool IsAcceptableWebAddress(std::u16string_view address);
+[[nodiscard]] bool IsAcceptableWebAddress(std::u16string_view address);
 
 struct DeploymentValues {
   HostAddress config_host;

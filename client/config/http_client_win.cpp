@@ -15,13 +15,6 @@ namespace veltrona::config {
 
 namespace {
 
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::InternetCloseHandle(h); }
-};
-using UniqueInternet = UniqueHandle<InternetHandleTraits>;
-
 // Both hosts are contacted with the same context value per kind of request.
 constexpr DWORD_PTR kGetContext = 1;
 constexpr DWORD_PTR kPostContext = 0;

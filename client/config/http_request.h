@@ -28,7 +28,7 @@ inline constexpr std::uint64_t kMaxBodyBytes = 8u << 20;
 
 // A request path that the client passes on unchanged: printable ASCII with no
 // blank (a CR or LF would split the request), at most 259 units, not empty.
-bool IsRequestPathText(std::u16string_view path);
+[[nodiscard]] bool IsRequestPathText(std::u16string_view path);
 
 // "/" in front of a path that does not start with one; nothing else changes.
 std::u16string BuildObjectName(std::u16string_view path);

@@ -27,6 +27,6 @@ std::string& FinishMultipartBody(std::string& body);
 // False when the field would break the body's framing: a name holding a
 // quote, CR or LF, or a value holding the delimiter line ("\r\n--" and the
 // boundary). The report code cuts or drops such a value before adding it.
-bool FormFieldKeepsFraming(std::string_view name, std::string_view value);
+[[nodiscard]] bool FormFieldKeepsFraming(std::string_view name, std::string_view value);
 
 }  // namespace veltrona::config

@@ -3,6 +3,7 @@
 #include "client/config/archive_names.h"
 #include "client/config/body_text.h"
 #include "client/config/http_request.h"
+#include "base/ascii.h"
 #include "base/wide_text.h"
 #include "client/xml/xml_document.h"
 

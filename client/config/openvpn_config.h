@@ -57,13 +57,13 @@ OvpnPlan PlanOpenVpnConfig(std::u16string_view cached_text, std::u16string_view 
 std::u16string_view ArchiveNameOf(std::u16string_view file);
 
 // folder + "\" + name, or nullopt when that does not fit a 260-unit buffer.
-std::optional<std::u16string> JoinDataPath(std::u16string_view folder, std::u16string_view name);
+[[nodiscard]] std::optional<std::u16string> JoinDataPath(std::u16string_view folder, std::u16string_view name);
 
 // True for an address or proxy text that may go into the configuration:
 // letters, digits and ". - _ : [ ]" only. Anything else could end an
 // OpenVPN line and add directives of its own, and has no single-byte form
 // in every ANSI code page.
-bool IsConfigAddressText(std::u16string_view text);
+[[nodiscard]] bool IsConfigAddressText(std::u16string_view text);
 
 // The configuration from a downloaded template: zero padding dropped, the
 // first "%ADDRESS%" replaced by `address`, then the first "%PROXY_IP%" by
@@ -73,7 +73,7 @@ bool IsConfigAddressText(std::u16string_view text);
 // What the user is told when FillTemplate refuses the texts.
 std::u16string TemplateRefusal(std::u16string_view address, std::u16string_view proxy);
 
-std::optional<std::string> FillTemplate(std::string_view body, std::u16string_view address,
+[[nodiscard]] std::optional<std::string> FillTemplate(std::string_view body, std::u16string_view address,
                                         std::u16string_view proxy);
 
 }  // namespace veltrona::config

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <set>
 
+#include "base/ascii.h"
 #include "client/config/body_text.h"
 
 namespace veltrona::config {
 
 namespace {
-
-char16_t FoldAsciiCase(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
 bool ParseAsServerList(XmlDocument& doc, std::u16string_view text) {
   return doc.SetText(text) && HasServersElement(doc);
@@ -56,8 +55,8 @@ std::optional<std::vector<ServerEntry>> ReadServerListText(std::u16string_view t
 bool ServerNameLess(std::u16string_view a, std::u16string_view b) {
   const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
-    const char16_t fa = FoldAsciiCase(a[i]);
-    const char16_t fb = FoldAsciiCase(b[i]);
+    const char16_t fa = ToAsciiLower(a[i]);
+    const char16_t fb = ToAsciiLower(b[i]);
     if (fa != fb) return fa < fb;
   }
   if (a.size() != b.size()) return a.size() < b.size();

@@ -37,12 +37,12 @@ struct ServerEntry {
 // True when the root of `doc` has a `servers` child. A well-formed page that
 // is not a server list (an error page from a proxy or a captive portal) must
 // not replace a good cache. Leaves `doc` at the top.
-bool HasServersElement(XmlDocument& doc);
+[[nodiscard]] bool HasServersElement(XmlDocument& doc);
 
 // The downloaded body decoded as ANSI text when it may be cached and shown;
 // nullopt when it may not (empty, not text, not well-formed, not a server
 // list), in which case the user is told and the cache is used.
-std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, XmlCodePageDecoder decoder);
+[[nodiscard]] std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, XmlCodePageDecoder decoder);
 
 // The `host` children of the root's first `servers` child, in document
 // order. Reads from the top, whatever the position of `doc`.
@@ -55,7 +55,7 @@ std::optional<std::vector<ServerEntry>> ReadServerListText(std::u16string_view t
 // Box order: ASCII letters without regard to case, then code units. Host
 // names are ASCII; the Windows side places items by what the real sorted
 // box does and selects by the rule below, not by this order.
-bool ServerNameLess(std::u16string_view a, std::u16string_view b);
+[[nodiscard]] bool ServerNameLess(std::u16string_view a, std::u16string_view b);
 
 // What the box is to select once filled.
 struct ServerSelection {
@@ -87,7 +87,7 @@ ServerBoxPlan PlanServerBox(const std::vector<ServerEntry>& entries, bool pixelg
                             std::optional<std::size_t> previous_selection, const RandomSource& random);
 
 // The index in `plan.items` that the selection names, if any.
-std::optional<std::size_t> SelectedIndex(const ServerBoxPlan& plan);
+[[nodiscard]] std::optional<std::size_t> SelectedIndex(const ServerBoxPlan& plan);
 
 // Empties the map and adds every listed server with an empty proxy address.
 void RebuildServerMap(ServerMap& map, const ServerBoxPlan& plan);

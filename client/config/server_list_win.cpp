@@ -60,12 +60,29 @@ void FillServerBox(HWND box, const ServerBoxPlan& plan) {
   }
 }
 
-void LoadServerListOrThrow(HWND window, const HostAddress& config_host, ServerMap& servers) {
+// The server list's GET. Under a start-up budget its limits come from the
+// budget, and once the budget is spent it is not made at all (0, as a
+// failed download).
+DWORD FetchServerList(const HostAddress& config_host, std::string& body, StartupWaitBudget* budget) {
+  HttpTimeouts timeouts;
+  if (budget != nullptr) {
+    const std::optional<std::uint32_t> limit = budget->NextRequestLimit();
+    if (!limit) return 0;
+    timeouts = HttpTimeouts{*limit, *limit, *limit};
+  }
+  const ULONGLONG started = ::GetTickCount64();
+  const DWORD read = HttpGet(config_host, ToWide(kServerListPath), body, timeouts);
+  if (budget != nullptr) budget->Spend(::GetTickCount64() - started);
+  return read;
+}
+
+void LoadServerListOrThrow(HWND window, const HostAddress& config_host, ServerMap& servers,
+                           StartupWaitBudget* budget) {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   servers.clear();
   std::string body;
   // The result is not looked at: the body decides.
-  (void)HttpGet(config_host, ToWide(kServerListPath), body);
+  (void)FetchServerList(config_host, body, budget);
 
   const HWND box = ::GetDlgItem(window, IDC_SERVER);
   const LRESULT current = ::SendMessageW(box, CB_GETCURSEL, 0, 0);
@@ -84,18 +101,19 @@ void LoadServerListOrThrow(HWND window, const HostAddress& config_host, ServerMa
 
 }  // namespace
 
-void LoadServerList(HWND window, const HostAddress& config_host, ServerMap& servers) noexcept {
+void LoadServerList(HWND window, const HostAddress& config_host, ServerMap& servers,
+                    StartupWaitBudget* budget) noexcept {
   try {
-    LoadServerListOrThrow(window, config_host, servers);
+    LoadServerListOrThrow(window, config_host, servers, budget);
   } catch (const std::bad_alloc&) {
     // Out of memory: the box keeps what it had.
   }
 }
 
-bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check) noexcept {
+bool CheckForUpdate(const HostAddress& config_host, UpdateCheck& check, StartupWaitBudget* budget) noexcept {
   try {
     std::string body;
-    const DWORD read = HttpGet(config_host, ToWide(kServerListPath), body);
+    const DWORD read = FetchServerList(config_host, body, budget);
     check = EvaluateUpdateResponse(read, body);
     if (check.status == UpdateStatus::kDownloadFailed) ShowWarning(nullptr, ToWide(kUpdateCheckFailedMessage));
     return check.IsNewer();

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "client/config/settings.h"
+#include "base/settings.h"
 
 namespace veltrona::config {
 

@@ -21,7 +21,7 @@ inline constexpr std::u16string_view kUpdateCheckFailedMessage =
 // "." is ignored. Parts are numbers, so "3.10" is newer than "3.2"; parts
 // of more than nine digits count as 999999999 so the arithmetic never
 // overflows.
-int CompareVersion(std::u16string_view version);
+[[nodiscard]] int CompareVersion(std::u16string_view version);
 
 enum class UpdateStatus {
   kDownloadFailed,  // show kUpdateCheckFailedMessage

@@ -1,5 +1,6 @@
 #include "client/engines/browser_watch.h"
 
+#include "base/ascii.h"
 #include "base/wide_text.h"
 
 namespace veltrona::engines {

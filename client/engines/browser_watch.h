@@ -18,7 +18,7 @@ inline constexpr std::size_t kDefaultBrowserChars = 259;
 
 // The warning is looked for only when this user has not turned it off, the
 // installation has turned it on, and the tunnel is not up.
-bool ShouldLookForBrowser(std::uint32_t dont_warn_me, std::uint32_t warning_flag, EngineState state);
+[[nodiscard]] bool ShouldLookForBrowser(std::uint32_t dont_warn_me, std::uint32_t warning_flag, EngineState state);
 
 // The image name that the default-browser setting stands for: an empty
 // setting is Internet Explorer, one that begins with "Google Chrome" is
@@ -27,6 +27,6 @@ std::u16string DefaultBrowserImage(std::u16string_view setting);
 
 // Whether a new process of this image name is the default browser; the
 // letter case of either side does not matter.
-bool IsDefaultBrowser(std::u16string_view process_name, std::u16string_view setting);
+[[nodiscard]] bool IsDefaultBrowser(std::u16string_view process_name, std::u16string_view setting);
 
 }  // namespace veltrona::engines

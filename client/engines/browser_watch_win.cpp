@@ -155,8 +155,8 @@ void EventSink::Warn() {
 
 // --- BrowserWatch --------------------------------------------------------------
 
-BrowserWatch::BrowserWatch(HINSTANCE instance, std::function<EngineState()> engine_state)
-    : context_(std::make_shared<WatchContext>()) {
+BrowserWatch::BrowserWatch(HINSTANCE instance, std::function<EngineState()> engine_state, ComCalls com)
+    : context_(std::make_shared<WatchContext>()), com_(std::move(com)) {
   context_->instance = instance;
   context_->engine_state = std::move(engine_state);
 }
@@ -198,17 +198,16 @@ int BrowserWatch::SetUp() noexcept {
     ReleaseAll();
     return 0;
   };
-  HRESULT result = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  HRESULT result = com_.initialize(COINIT_MULTITHREADED);
   if (FAILED(result) && result != RPC_E_CHANGED_MODE) return fail(L"CoInitializeEx", result);
   // A thread that is already a single-threaded apartment stays one; only our
   // own initialisation is undone later.
   com_initialised_ = SUCCEEDED(result);
 
-  result = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+  result = com_.initialize_security();
   if (FAILED(result) && result != RPC_E_TOO_LATE) return fail(L"CoInitializeSecurity", result);
 
-  result = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator_));
+  result = com_.create_instance(CLSID_WbemLocator, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator_));
   if (FAILED(result)) return fail(L"CoCreateInstance", result);
 
   const UniqueBstr name_space(::SysAllocString(kNamespace));
@@ -217,11 +216,10 @@ int BrowserWatch::SetUp() noexcept {
                       : E_OUTOFMEMORY;
   if (FAILED(result)) return fail(L"pLoc->ConnectServer", result);
 
-  result = ::CoSetProxyBlanket(services_.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+  result = com_.set_proxy_blanket(services_.Get());
   if (FAILED(result)) return fail(L"CoSetProxyBlanket", result);
 
-  result = ::CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&apartment_));
+  result = com_.create_instance(CLSID_UnsecuredApartment, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&apartment_));
   // Without the unsecured apartment WMI is handed the sink itself, which
   // works where the process's COM security lets WMI call back.
   if (FAILED(result) && result != REGDB_E_CLASSNOTREG) return fail(L"CoCreateInstance", result);
@@ -269,7 +267,7 @@ void BrowserWatch::ReleaseAll() noexcept {
   stub_.Reset();
   sink_.Reset();
   stub_sink_.Reset();
-  if (com_initialised_) ::CoUninitialize();
+  if (com_initialised_) com_.uninitialize();
   com_initialised_ = false;
 }
 

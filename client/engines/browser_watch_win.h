@@ -59,9 +59,29 @@ class EventSink final : public IWbemObjectSink {
   std::shared_ptr<WatchContext> context_;
 };
 
+// The COM calls the set-up makes before it holds an object to ask. The real
+// ones by default; tests fail each step in turn and hand out their own
+// locator and apartment.
+struct ComCalls {
+  std::function<HRESULT(DWORD model)> initialize = [](DWORD model) { return ::CoInitializeEx(nullptr, model); };
+  std::function<HRESULT()> initialize_security = [] {
+    return ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+  };
+  std::function<HRESULT(REFCLSID, DWORD context, REFIID, void**)> create_instance =
+      [](REFCLSID type, DWORD context, REFIID iid, void** object) {
+        return ::CoCreateInstance(type, nullptr, context, iid, object);
+      };
+  std::function<HRESULT(IUnknown*)> set_proxy_blanket = [](IUnknown* proxy) {
+    return ::CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+  };
+  std::function<void()> uninitialize = [] { ::CoUninitialize(); };
+};
+
 class BrowserWatch {
  public:
-  BrowserWatch(HINSTANCE instance, std::function<EngineState()> engine_state);
+  BrowserWatch(HINSTANCE instance, std::function<EngineState()> engine_state, ComCalls com = {});
   ~BrowserWatch();
   BrowserWatch(const BrowserWatch&) = delete;
   BrowserWatch& operator=(const BrowserWatch&) = delete;
@@ -82,11 +102,12 @@ class BrowserWatch {
   bool uses_apartment() const noexcept { return apartment_ != nullptr; }
 
  private:
-  int SetUp() noexcept;
+  [[nodiscard]] int SetUp() noexcept;
   void TearDown() noexcept;
   void ReleaseAll() noexcept;
 
   std::shared_ptr<WatchContext> context_;
+  ComCalls com_;
   bool com_initialised_ = false;
   bool active_ = false;
   std::thread thread_;

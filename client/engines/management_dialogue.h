@@ -133,7 +133,7 @@ class ManagementDialogue {
     kIgnored,  // came with no command waiting for it: skipped up to its END
   };
 
-  bool HandleLine(std::string_view text, bool cut);
+  [[nodiscard]] bool HandleLine(std::string_view text, bool cut);
   void HandleNotification(std::string_view text);
   void HandleReply(std::string_view text, bool cut);
   void HandleStatusLine(std::string_view text, bool cut);

@@ -32,7 +32,7 @@ class ManagementLineFramer {
   size_t buffered() const { return partial_.size(); }
 
  private:
-  bool EndLine(const LineSink& sink);
+  [[nodiscard]] bool EndLine(const LineSink& sink);
 
   std::string partial_;
   bool discarding_ = false;

@@ -42,12 +42,12 @@ StateMeaning MeaningOfState(std::string_view name);
 
 // The state name of a ">STATE:" text ("time,name,description,..."); none
 // when the text has fewer than three commas.
-std::optional<std::string_view> StateNameOf(std::string_view state_text);
+[[nodiscard]] std::optional<std::string_view> StateNameOf(std::string_view state_text);
 
 // The count right after `label` in `line` (leading blanks and a sign
 // allowed, up to the first non-digit; 0 without digits); none when `label`
 // is not in the line. Saturates instead of overflowing.
-std::optional<int64_t> CounterAfter(std::string_view line, std::string_view label);
+[[nodiscard]] std::optional<int64_t> CounterAfter(std::string_view line, std::string_view label);
 
 // "%d bytes" of a byte count, for the statistics controls.
 std::u16string ByteCountText(int64_t bytes);

@@ -59,7 +59,8 @@ INT_PTR CALLBACK LoginFailedProcedure(HWND dialog, UINT message, WPARAM w_param,
       const auto* header = reinterpret_cast<const NMHDR*>(l_param);
       if (header == nullptr || header->idFrom != IDC_LOGIN_FAILED_LINK || header->code != NM_CLICK) return FALSE;
       if (const auto* page = reinterpret_cast<const std::wstring*>(::GetWindowLongPtrW(dialog, DWLP_USER))) {
-        common::OpenWebPage(*page);
+        // A page that does not open leaves nothing to undo; the dialog closes either way.
+        (void)common::OpenWebPage(*page);
       }
       ::EndDialog(dialog, 1);
       return TRUE;
@@ -82,8 +83,6 @@ std::wstring DefaultAccountPage() {
 }
 
 OpenVPN::OpenVPN(OpenVpnOptions options) : options_(std::move(options)) {
-  WSADATA data{};
-  winsock_started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
   address_.sin_family = AF_INET;
   address_.sin_port = ::htons(options_.port);
   address_.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
@@ -95,7 +94,6 @@ OpenVPN::~OpenVPN() {
   dialogue_.TakeActions();  // nobody is left to show them to
   options_.endpoints ? ipc::SignalOpenVpnExit(*options_.endpoints) : ipc::SignalOpenVpnExit();
   if (main_window_ != nullptr) ::RemovePropW(main_window_, kEngineProperty);
-  if (winsock_started_) ::WSACleanup();
 }
 
 void OpenVPN::Attach(app::ConnectionController* controller, WindowHandle main_window) {
@@ -173,10 +171,11 @@ void OpenVPN::UpdateStatistics() {
 }
 
 void OpenVPN::PeriodicCheck() {
+  // A request the service did not take is made again at the next check.
   if (options_.endpoints) {
-    ipc::RequestRouteCheck(*options_.endpoints);
+    (void)ipc::RequestRouteCheck(*options_.endpoints);
   } else {
-    ipc::RequestRouteCheck();
+    (void)ipc::RequestRouteCheck();
   }
 }
 

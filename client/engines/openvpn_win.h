@@ -27,12 +27,6 @@ namespace veltrona::engines {
 // billing host of this deployment.
 std::wstring DefaultAccountPage();
 
-struct ManagementSocketTraits {
-  using Handle = SOCKET;
-  static Handle Invalid() noexcept { return INVALID_SOCKET; }
-  static void Close(Handle socket) noexcept { ::closesocket(socket); }
-};
-using UniqueManagementSocket = UniqueHandle<ManagementSocketTraits>;
 
 struct OpenVpnOptions {
   // Tests use their own names so that they never meet a running service.
@@ -56,9 +50,9 @@ class OpenVPN : public VpnInterface {
   OpenVPN(const OpenVPN&) = delete;
   OpenVPN& operator=(const OpenVPN&) = delete;
 
-  int OnEvent(uint32_t w_param, int32_t l_param) override;
+  [[nodiscard]] int OnEvent(uint32_t w_param, int32_t l_param) override;
   void UpdateStatistics() override;
-  int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
+  [[nodiscard]] int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
                     std::u16string_view activation_code) override;
   void DisconnectTunnel() override;
   void Attach(app::ConnectionController* controller, WindowHandle main_window) override;
@@ -74,7 +68,7 @@ class OpenVPN : public VpnInterface {
   static void CALLBACK OnRetryTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
 
   // Makes a socket, puts it into asynchronous mode and starts connecting.
-  bool OpenSocket();
+  [[nodiscard]] bool OpenSocket();
   void StartConnect();
   void ScheduleRetry(uint32_t milliseconds);
   void CancelRetry();
@@ -82,7 +76,7 @@ class OpenVPN : public VpnInterface {
   // FD_CONNECT without an error: the peer is checked before anything is
   // read from it or sent to it.
   void OnConnected();
-  bool PeerIsInstalledOpenVpn();
+  [[nodiscard]] bool PeerIsInstalledOpenVpn();
   void OnReadable();
   void OnClosed();
   // Carries out what the dialogue decided, then sends what is pending.
@@ -91,9 +85,10 @@ class OpenVPN : public VpnInterface {
   void SetControlText(int id, const std::u16string& text);
 
   OpenVpnOptions options_;
-  bool winsock_started_ = false;
+  // Started before the socket and ended after it.
+  ScopedWinsock winsock_;
   sockaddr_in address_{};
-  UniqueManagementSocket socket_;
+  UniqueSocket socket_;
   HWND main_window_ = nullptr;
   app::ConnectionController* controller_ = nullptr;
   bool retry_pending_ = false;

@@ -18,7 +18,7 @@ namespace veltrona::engines {
 inline constexpr int32_t kOsClassXp = 0;      // 5.1 and 5.2
 inline constexpr int32_t kOsClassVista = 1;   // 6.0
 inline constexpr int32_t kOsClassWin7 = 2;    // 6.1 and everything later, Windows 10 and 11 included
-std::optional<int32_t> OsClassOf(uint32_t major, uint32_t minor);
+[[nodiscard]] std::optional<int32_t> OsClassOf(uint32_t major, uint32_t minor);
 
 struct RasStructureSizes {
   uint32_t entry = 0;        // RASENTRYW
@@ -58,7 +58,7 @@ inline constexpr size_t kRasMaxPassword = 256;
 inline constexpr size_t kMaxPathChars = 259;
 
 // The message for a dial text that does not fit its field; none when all fit.
-std::optional<std::u16string> DialTextProblem(std::u16string_view server, std::u16string_view vpn_id,
+[[nodiscard]] std::optional<std::u16string> DialTextProblem(std::u16string_view server, std::u16string_view vpn_id,
                                               std::u16string_view activation_code);
 
 inline constexpr std::u16string_view kPptpEntryName = u"Veltrona VPN Connection";
@@ -67,10 +67,10 @@ inline constexpr std::u16string_view kPhonebookFileName = u"VeltronaVPN.pbk";
 
 // The application-data folder plus the phonebook's place in it; none when
 // the whole does not fit kMaxPathChars.
-std::optional<std::u16string> PhonebookPathIn(std::u16string_view app_data_folder);
+[[nodiscard]] std::optional<std::u16string> PhonebookPathIn(std::u16string_view app_data_folder);
 // `-f "<phonebook>" -e "<entry>"` for rasphone.exe; none when it does not
 // fit kMaxPathChars.
-std::optional<std::u16string> PropertiesParameters(std::u16string_view phonebook, std::u16string_view entry);
+[[nodiscard]] std::optional<std::u16string> PropertiesParameters(std::u16string_view phonebook, std::u16string_view entry);
 
 inline constexpr std::u16string_view kOldWindowsMessage =
     u"Veltrona VPN needs Windows XP or later for a PPTP connection.";

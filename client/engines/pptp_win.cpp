@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "base/settings.h"
 #include "base/wide_text.h"
 #include "client/common/user_messages_win.h"
 #include "client/config/server_list.h"
@@ -25,7 +26,6 @@ constexpr DWORD kWindowNotifier = 0xFFFFFFFF;
 constexpr DWORD kHangUpRetryPauseMs = 100;
 constexpr DWORD kReleasePollMs = 50;
 constexpr int kReleasePolls = 60;  // three seconds, then the handle is let go anyway
-constexpr wchar_t kShellFoldersKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 // The newest entry structure this engine fills: RASENTRYW as the SDK
 // declares it for XP, followed by the fields Vista and 7 added, all of
@@ -54,8 +54,9 @@ std::pair<uint32_t, uint32_t> ReportedVersion() {
 std::wstring ApplicationDataFolder() {
   wchar_t folder[MAX_PATH] = {};
   DWORD size = sizeof folder;  // 520 bytes
-  const LSTATUS read = ::RegGetValueW(HKEY_CURRENT_USER, kShellFoldersKey, L"AppData", RRF_RT_REG_SZ, nullptr,
-                                      folder, &size);
+  const config::SettingDefinition& app_data = config::Setting(config::SettingId::kShellFoldersAppData);
+  const LSTATUS read = ::RegGetValueW(HKEY_CURRENT_USER, ToWide(app_data.key).c_str(), ToWide(app_data.value).c_str(),
+                                      RRF_RT_REG_SZ, nullptr, folder, &size);
   if (read == ERROR_SUCCESS) return folder;
   if (read == ERROR_MORE_DATA) return {};
   if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return {};

@@ -38,9 +38,9 @@ class PPTP : public VpnInterface {
 
   void Prepare() override;
   void Configure() override;
-  int OnEvent(uint32_t w_param, int32_t l_param) override;
+  [[nodiscard]] int OnEvent(uint32_t w_param, int32_t l_param) override;
   void UpdateStatistics() override;
-  int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
+  [[nodiscard]] int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
                     std::u16string_view activation_code) override;
   void DisconnectTunnel() override;
   void Attach(app::ConnectionController* controller, WindowHandle main_window) override;

@@ -29,10 +29,10 @@ class VpnInterface {
   virtual void Prepare() {}
   virtual void Configure() {}
   // A forwarded WM_VPN_SOCKET, "RasDialEvent" or WM_RASDIALEVENT.
-  virtual int OnEvent(uint32_t w_param, int32_t l_param) = 0;
+  [[nodiscard]] virtual int OnEvent(uint32_t w_param, int32_t l_param) = 0;
   virtual void UpdateStatistics() = 0;
   // 0: the connection is being set up; non-zero: it could not be started.
-  virtual int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
+  [[nodiscard]] virtual int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
                             std::u16string_view activation_code) = 0;
   virtual void DisconnectTunnel() = 0;
   virtual void Attach(app::ConnectionController* controller, WindowHandle main_window) = 0;
@@ -49,6 +49,6 @@ class VpnInterface {
 
 // The PPTP engine is chosen by "pptp" anywhere in the ANSI command line,
 // lower case only, also inside a longer word.
-bool WantsPptpEngine(std::string_view ansi_command_line);
+[[nodiscard]] bool WantsPptpEngine(std::string_view ansi_command_line);
 
 }  // namespace veltrona::engines

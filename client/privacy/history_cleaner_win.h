@@ -29,10 +29,10 @@ class HistoryCleaner {
 
   // 1 when done (or there was nothing to do), 0 when a browser file was in
   // use or denied, so the user should close the browser and retry.
-  int CleanDefaultBrowser();
-  int CleanBrowser(std::u16string_view cleaner_id);
+  [[nodiscard]] int CleanDefaultBrowser();
+  [[nodiscard]] int CleanBrowser(std::u16string_view cleaner_id);
   // `mode` 0 file, 1 glob, 2 walk; any other does nothing and returns 1.
-  static int DeleteTarget(const std::wstring& path, int mode);
+  [[nodiscard]] static int DeleteTarget(const std::wstring& path, int mode);
 
   const ProfileFolders& folders() const { return folders_; }
 

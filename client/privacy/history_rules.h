@@ -51,7 +51,7 @@ DefaultBrowser ClassifyDefaultBrowser(std::u16string_view value);
 // The path with its leading variable replaced by its folder. A path that does
 // not start with one of the three variables is refused: it could name a
 // relative path or the current drive. So is a result over kMaxRuleChars.
-std::optional<std::u16string> ExpandRulePath(std::u16string_view path, const ProfileFolders& folders);
+[[nodiscard]] std::optional<std::u16string> ExpandRulePath(std::u16string_view path, const ProfileFolders& folders);
 
 // "file" 0, "glob" 1, "walk.files" and "walk.all" 2; anything else keeps
 // `previous`.

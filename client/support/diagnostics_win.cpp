@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/known_folders_win.h"
+#include "base/system_error_win.h"
 #include "base/unique_handle_win.h"
 
 namespace veltrona::support {
@@ -127,20 +128,16 @@ std::string HeaderTime() {
 }  // namespace
 
 std::string SystemTextAnsi(DWORD code) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      reinterpret_cast<char*>(&buffer), 0, nullptr);
-  const UniqueLocalMemory owner(buffer);
-  if (length == 0 || buffer == nullptr) return {};
+  std::string text = SystemMessageTextAnsi(code);
   // A double-byte character is never split.
   std::size_t end = 0;
-  while (end < length) {
-    const std::size_t step = ::IsDBCSLeadByte(static_cast<BYTE>(buffer[end])) && end + 1 < length ? 2 : 1;
+  while (end < text.size()) {
+    const std::size_t step = ::IsDBCSLeadByte(static_cast<BYTE>(text[end])) && end + 1 < text.size() ? 2 : 1;
     if (end + step > kSystemTextChars) break;
     end += step;
   }
-  return std::string(buffer, end);
+  text.resize(end);
+  return text;
 }
 
 StepOutcome RunCommandOutput(std::wstring_view command, const std::wstring& output_path, DWORD timeout_ms,

@@ -14,7 +14,7 @@ INT_PTR CALLBACK ProblemReportProcedure(HWND dialog, UINT message, WPARAM w_para
 
 // Posts the four fields to "toolreport.php" on the billing host. 1 when the
 // request was sent, 0 otherwise; the answer is not looked at.
-int SendProblemReport(const std::string& vpn_id, const std::string& email, const std::string& description,
+[[nodiscard]] int SendProblemReport(const std::string& vpn_id, const std::string& email, const std::string& description,
                       const std::string& log);
 
 }  // namespace veltrona::support

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "tests/win_test_support/client_window_win.h"
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/files_win.h"
+#include "tests/win_test_support/loopback_listener_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
@@ -485,6 +487,43 @@ TEST_F(ClientWindowTest, OfflineTheCachedListIsShownAndConnectEndsInTheConnectio
   EXPECT_EQ(window->Text(IDC_STATUS), L"disconnected");
   EXPECT_TRUE(window->IsEnabled(IDC_CONNECT));
   EXPECT_TRUE(window->IsEnabled(IDC_PIXELGUARD));
+}
+
+// A host that takes the connection and then says nothing. Start-up used to
+// sit out the full receive limit twice (40 seconds of an empty screen); now
+// the update check and the server list share a few seconds between them.
+TEST_F(ClientWindowTest, AHostThatStallsCostsAFewSecondsBeforeTheCachedListAndItsMessage) {
+  const std::string cached =
+      test_support::ReadWholeFile(test_support::BinFolder() + L"..\\..\\..\\data\\config-host\\servers.win.xml");
+  ASSERT_FALSE(cached.empty());
+  SetString(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\ConfigCache", L"", std::wstring(cached.begin(), cached.end()));
+  constexpr unsigned short kSilentPort = 18996;
+  test_support::LoopbackListener silent_host(kSilentPort);
+  ASSERT_TRUE(silent_host.listening());
+  SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kSilentPort));
+
+  const ULONGLONG started = ::GetTickCount64();
+  Client client;
+  const auto update = WaitForMessageBox(30000);
+  ASSERT_TRUE(update);
+  const ULONGLONG update_wait = ::GetTickCount64() - started;
+  EXPECT_EQ(update->text, L"Unable to check if newer version is available.\nPlease contact support");
+  EXPECT_GE(silent_host.Accepted(), 1u) << "the request reached the host, which never answered";
+  Answer(*update);
+  const ULONGLONG answered = ::GetTickCount64();
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  const auto list = WaitForMessageBox(30000);
+  ASSERT_TRUE(list);
+  const ULONGLONG list_wait = ::GetTickCount64() - answered;
+  EXPECT_EQ(list->text, L"A connection error occurred. Try again later.");
+  Answer(*list);
+  EXPECT_TRUE(WaitFor([&] { return window->Servers().size() == 2; }, 10000));
+  // Six seconds of waiting in all, with room for a slow machine; the old
+  // start-up took twenty for each.
+  std::printf("stalled host: %llu ms to the first message, %llu ms to the second\n", update_wait, list_wait);
+  EXPECT_LT(update_wait, 12000u);
+  EXPECT_LT(list_wait, 8000u);
 }
 
 }  // namespace

@@ -129,8 +129,10 @@ class PptpWindowTest : public ::testing::Test {
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN");
     SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort));
+    // The browser rules the client reads at start ship beside the programs.
+    SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Install Path", test_support::BinFolder());
     ::CreateDirectoryW(RasFolder().c_str(), nullptr);
-    for (const wchar_t* name : {L"calls.txt", L"dial.txt", L"events.txt", L"stats.txt"}) {
+    for (const wchar_t* name : {L"calls.txt", L"dial.txt", L"events.txt", L"stats.txt", L"hangup.txt"}) {
       ::DeleteFileW((RasFolder() + name).c_str());
     }
   }
@@ -310,6 +312,36 @@ TEST_F(PptpWindowTest, ConfigureOpensTheEntrysPropertiesAndExitWhileConnectedHan
   window->TrayCommand(IDM_EXIT);
   EXPECT_TRUE(client.Ended());
   EXPECT_EQ(Calls("HangUp "), std::vector<std::string>{"HangUp handle=0x5eed ok"});
+}
+
+TEST_F(PptpWindowTest, ARasThatNeverLetsGoHoldsTheWindowForAFewSecondsOnly) {
+  Control(L"hangup.txt", "stuck");
+  PptpClient client;
+  const auto window = ClientWindow::Find();
+  ASSERT_TRUE(window);
+  ASSERT_NO_FATAL_FAILURE(Dial(*window));
+  Report("2 0\n0x2000 0\n");
+  EXPECT_TRUE(window->WaitForText(IDC_STATUS, L"connected"));
+  window->TrayMessage(WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
+
+  window->Click(IDC_CONNECT);
+  EXPECT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected", 15000)) << Narrow(window->Text(IDC_STATUS));
+  // One hang-up that RAS took, then the connection's status asked about
+  // until the client gives up on it: three seconds of polls, not for ever.
+  EXPECT_EQ(Calls("HangUp "), std::vector<std::string>{"HangUp handle=0x5eed stuck"});
+  const std::vector<std::string> polls = Calls("ConnectStatus ");
+  EXPECT_EQ(polls.size(), 60u);
+  for (const std::string& poll : polls) EXPECT_EQ(poll, "ConnectStatus handle=0x5eed live");
+  // The handle is let go: the window dials anew, and Exit hangs up only
+  // the new connection.
+  EXPECT_TRUE(window->IsEnabled(IDC_CONNECT));
+  window->Click(IDC_CONNECT);
+  ASSERT_TRUE(WaitForCall("Dial ", 2));
+  Control(L"hangup.txt", "");
+  window->TrayCommand(IDM_EXIT);
+  EXPECT_TRUE(client.Ended());
+  EXPECT_EQ(Calls("HangUp ").size(), 2u);
 }
 
 // Wine reports the version its per-program setting names.

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/error_text.h"
+#include "base/system_error.h"
 #include "base/system_error_win.h"
 #include "base/wide_text.h"
 #include "service/service_log_win.h"

@@ -63,7 +63,7 @@ std::vector<RouteRow> ReadTable() {
 // Creates `path` (a folder, or a file holding `bytes`) with the access list
 // `sddl`, as the service or a user would.
 bool CreateWithAccessList(const fs::path& path, const wchar_t* sddl, const std::string* bytes) {
-  service::UniqueSecurityDescriptor descriptor = service::DescriptorFromSddl(sddl);
+  UniqueSecurityDescriptor descriptor = service::DescriptorFromSddl(sddl);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.Get(), FALSE};
   if (bytes == nullptr) return ::CreateDirectoryW(path.c_str(), &attributes) != FALSE;
   UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, 0, nullptr));
@@ -73,7 +73,7 @@ bool CreateWithAccessList(const fs::path& path, const wchar_t* sddl, const std::
 
 // Gives everyone full access, as a user may to a folder or file they made.
 bool OpenToEveryone(const fs::path& path) {
-  service::UniqueSecurityDescriptor descriptor = service::DescriptorFromSddl(L"D:(A;OICI;FA;;;WD)");
+  UniqueSecurityDescriptor descriptor = service::DescriptorFromSddl(L"D:(A;OICI;FA;;;WD)");
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;

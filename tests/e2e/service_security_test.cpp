@@ -38,7 +38,7 @@ std::wstring DaclOf(HANDLE object, SE_OBJECT_TYPE type) {
       ERROR_SUCCESS) {
     return L"<none>";
   }
-  service::UniqueSecurityDescriptor owned(descriptor);
+  UniqueSecurityDescriptor owned(descriptor);
   wchar_t* text = nullptr;
   if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
                                                               &text, nullptr)) {
@@ -51,7 +51,7 @@ std::wstring DaclOf(HANDLE object, SE_OBJECT_TYPE type) {
 
 // The same descriptor, written the way the system writes it back.
 std::wstring Normalised(const wchar_t* sddl) {
-  service::UniqueSecurityDescriptor descriptor = service::DescriptorFromSddl(sddl);
+  UniqueSecurityDescriptor descriptor = service::DescriptorFromSddl(sddl);
   wchar_t* text = nullptr;
   if (!descriptor || !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
                          descriptor.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
@@ -72,7 +72,7 @@ struct Rights {
 // What the descriptor's access list says about one well-known account.
 Rights RightsOf(const wchar_t* sddl, WELL_KNOWN_SID_TYPE who) {
   Rights rights;
-  service::UniqueSecurityDescriptor descriptor = service::DescriptorFromSddl(sddl);
+  UniqueSecurityDescriptor descriptor = service::DescriptorFromSddl(sddl);
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
@@ -175,7 +175,7 @@ std::string OthersWhoMayChange(const std::wstring& path) {
                               &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return "<unreadable>";
   }
-  service::UniqueSecurityDescriptor owned(descriptor);
+  UniqueSecurityDescriptor owned(descriptor);
   if (dacl == nullptr) return "everyone (no access list)";
   std::string others;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
@@ -226,7 +226,7 @@ TEST(ServiceFolderTrust, AFolderAUserMadeIsReplacedBeforeUse) {
     fs::create_directories(InstalledService::ServiceFolder());
     std::ofstream(fs::path(InstalledService::ServiceFolder()) / "planted.txt") << "planted";
     std::wstring name = InstalledService::ServiceFolder();
-    service::UniqueSecurityDescriptor open_to_all = service::DescriptorFromSddl(L"D:(A;OICI;FA;;;WD)");
+    UniqueSecurityDescriptor open_to_all = service::DescriptorFromSddl(L"D:(A;OICI;FA;;;WD)");
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;

@@ -347,7 +347,7 @@ TEST_F(ServiceWorker, ASessionFolderSomeoneElseMadeIsNotUsed) {
   InstalledService::WriteClientFile(L"Veltrona.ovpn", test_support::ClientConfig(std::string("# standin: ") +
                                                                                  kCheckedMarker + "\r\n"));
   // Made before the first start, open to everyone, with a copy in it.
-  service::UniqueSecurityDescriptor open_to_all = service::DescriptorFromSddl(L"D:(A;OICI;FA;;;WD)");
+  UniqueSecurityDescriptor open_to_all = service::DescriptorFromSddl(L"D:(A;OICI;FA;;;WD)");
   SECURITY_ATTRIBUTES attributes{sizeof attributes, open_to_all.Get(), FALSE};
   ASSERT_TRUE(::CreateDirectoryW(SessionFolder().c_str(), &attributes));
   ASSERT_TRUE(PutFile(SessionCopy(), kSwappedIn, CREATE_NEW));

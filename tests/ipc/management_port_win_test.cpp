@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "base/ascii.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
 #include "client/engines/openvpn_win.h"
@@ -15,7 +16,6 @@
 namespace veltrona::ipc {
 namespace {
 
-using engines::UniqueManagementSocket;
 
 class TcpTable : public ::testing::Test {
  protected:
@@ -26,7 +26,7 @@ class TcpTable : public ::testing::Test {
   void TearDown() override { ::WSACleanup(); }
 
   // A listener on `address` and a port the system picks; returns the port.
-  static uint16_t Listen(UniqueManagementSocket& listener, uint32_t address) {
+  static uint16_t Listen(UniqueSocket& listener, uint32_t address) {
     listener.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in where{};
     where.sin_family = AF_INET;
@@ -40,7 +40,7 @@ class TcpTable : public ::testing::Test {
     return ::ntohs(where.sin_port);
   }
 
-  static TcpEndpoint LocalEnd(const UniqueManagementSocket& socket) {
+  static TcpEndpoint LocalEnd(const UniqueSocket& socket) {
     sockaddr_in where{};
     int size = sizeof where;
     ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&where), &size);
@@ -49,18 +49,18 @@ class TcpTable : public ::testing::Test {
 };
 
 TEST_F(TcpTable, ALoopbackConnectionsServerEndAndItsOwnerAreFound) {
-  UniqueManagementSocket listener;
+  UniqueSocket listener;
   const uint16_t port = Listen(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
   EXPECT_TRUE(ManagementPortTaken(port));
 
-  UniqueManagementSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_port = ::htons(port);
   server.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
   ASSERT_EQ(::connect(client.Get(), reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
-  UniqueManagementSocket accepted(::accept(listener.Get(), nullptr, nullptr));
+  UniqueSocket accepted(::accept(listener.Get(), nullptr, nullptr));
   ASSERT_TRUE(accepted);
 
   const PortOwner owner = ServerEndOwner(LocalEnd(client), port);
@@ -79,16 +79,16 @@ TEST_F(TcpTable, ALoopbackConnectionsServerEndAndItsOwnerAreFound) {
 }
 
 TEST_F(TcpTable, AClosedConnectionDoesNotHoldThePortAndAnyAddressListenerDoes) {
-  UniqueManagementSocket listener;
+  UniqueSocket listener;
   const uint16_t port = Listen(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
-  UniqueManagementSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_port = ::htons(port);
   server.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
   ASSERT_EQ(::connect(client.Get(), reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
-  UniqueManagementSocket accepted(::accept(listener.Get(), nullptr, nullptr));
+  UniqueSocket accepted(::accept(listener.Get(), nullptr, nullptr));
   // The server's end closes first, so the port's own row lingers in TIME_WAIT.
   accepted.Reset();
   ::Sleep(100);

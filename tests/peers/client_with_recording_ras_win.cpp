@@ -154,13 +154,18 @@ class RecordingRas final : public veltrona::engines::RasApi {
 
   DWORD HangUp(HRASCONN connection) override {
     const bool known = connection == kConnection && live_;
-    Record("HangUp handle=" + Hex(reinterpret_cast<uintptr_t>(connection)) + (known ? " ok" : " invalid"));
+    // "stuck": RAS takes the hang-up but never lets the connection go.
+    const bool stuck = known && ReadFile(L"hangup.txt") == "stuck";
+    Record("HangUp handle=" + Hex(reinterpret_cast<uintptr_t>(connection)) +
+           (stuck ? " stuck" : known ? " ok" : " invalid"));
     if (!known) return ERROR_INVALID_HANDLE;
-    live_ = false;
+    if (!stuck) live_ = false;
     return 0;
   }
 
   DWORD GetConnectStatus(HRASCONN connection, RASCONNSTATUSW* status) override {
+    Record("ConnectStatus handle=" + Hex(reinterpret_cast<uintptr_t>(connection)) +
+           (connection == kConnection && live_ ? " live" : " invalid"));
     if (connection != kConnection || !live_) return ERROR_INVALID_HANDLE;
     status->rasconnstate = RASCS_Connected;
     return 0;

@@ -3,6 +3,10 @@
 // opens the problem report and cancels it, and exits through the tray menu's
 // "E&xit".
 //   demo_user <vpn id> <activation code> <server> <unix path of the screenshot>
+// With "pptp" first it plays the same user against "VeltronaVpn.exe pptp":
+// it presses Connect, tells what the window and any message say while RAS
+// dials, saves the screenshot, and exits.
+//   demo_user pptp <vpn id> <activation code> <server> <unix path of the screenshot>
 #include <windows.h>
 
 #include <cstdio>
@@ -49,9 +53,56 @@ bool OpenProblemReport(const ClientWindow& window) {
   return WaitFor([&] { return !::IsWindow(dialog); }, 10000);
 }
 
+std::string UnixPath(const wchar_t* path) {
+  std::string narrow;
+  for (const wchar_t* c = path; *c != L'\0'; ++c) narrow.push_back(static_cast<char>(*c));
+  return narrow;
+}
+
+// Tells and answers the message boxes the client shows within `wait_ms`.
+void AnswerMessages(DWORD wait_ms) {
+  while (const auto box = veltrona::test_support::WaitForMessageBox(wait_ms)) {
+    Say("message: ", box->text);
+    veltrona::test_support::Answer(*box);
+  }
+}
+
+int PlayPptpUser(wchar_t** argv) {
+  const auto window = ClientWindow::Find();
+  if (!window) return Fail("the client's window did not appear");
+  Say("window: ", veltrona::test_support::kClientCaption);
+  AnswerMessages(1000);
+  if (!WaitFor([&] { return window->SelectServer(argv[3]); }, 15000)) return Fail("the server is not listed");
+  window->SetText(IDC_VPN_ID, argv[1]);
+  window->SetText(IDC_ACTIVATION_CODE, argv[2]);
+  Say("pressing Connect with server ", argv[3]);
+  window->Click(IDC_CONNECT);
+  // Whatever RAS reports comes within a few seconds.
+  for (int second = 0; second < 5; ++second) {
+    ::Sleep(1000);
+    Say("status: ", window->Text(IDC_STATUS) + L", button: " + window->Text(IDC_CONNECT) +
+                        L", received: " + window->Text(IDC_BYTES_RECEIVED));
+    if (const auto box = veltrona::test_support::WaitForMessageBox(0)) {
+      Say("message: ", box->text);
+      if (window->Screenshot(UnixPath(argv[4]))) Say("screenshot: ", argv[4]);
+      veltrona::test_support::Answer(*box);
+      AnswerMessages(2000);
+      break;
+    }
+  }
+  Say("status: ", window->Text(IDC_STATUS));
+  Say("choosing E&xit in the tray menu");
+  window->TrayCommand(IDM_EXIT);
+  AnswerMessages(2000);
+  if (!WaitFor([&] { return !::IsWindow(window->handle()); }, 15000)) return Fail("the client did not end");
+  Say("the client has ended");
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 6 && std::wstring(argv[1]) == L"pptp") return PlayPptpUser(argv + 1);
   if (argc != 5) return Fail("usage: demo_user <vpn id> <activation code> <server> <screenshot.png>");
   const auto window = ClientWindow::Find();
   if (!window) return Fail("the client's window did not appear");

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/unique_handle_win.h"
 #include "client/app/goofy_button_win.h"
@@ -88,15 +89,29 @@ class UserHive {
   bool ready_ = false;
 };
 
+// The images the dialog hands its close button, caught on the way.
+std::vector<HBITMAP> given_images;
+
+LRESULT CALLBACK CatchImages(int code, WPARAM w_param, LPARAM l_param) {
+  const auto* call = reinterpret_cast<const CWPSTRUCT*>(l_param);
+  if (code == HC_ACTION && (call->message == common::kSetNormalImage || call->message == common::kSetHoverImage)) {
+    given_images.push_back(reinterpret_cast<HBITMAP>(call->lParam));
+  }
+  return ::CallNextHookEx(nullptr, code, w_param, l_param);
+}
+
 // Dialog 137 shown modally on a thread of its own, as the watch shows it
 // on COM's thread; the test drives it from outside like a user.
 class ShownWarning {
  public:
   ShownWarning() {
+    given_images.clear();
     thread_ = std::thread([this] {
+      const HHOOK hook = ::SetWindowsHookExW(WH_CALLWNDPROC, CatchImages, nullptr, ::GetCurrentThreadId());
       thread_id_.store(::GetCurrentThreadId());
       result_.store(::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_BROWSER_WARNING),
                                       ::GetDesktopWindow(), BrowserWarningProcedure, 0));
+      if (hook != nullptr) ::UnhookWindowsHookEx(hook);
     });
     test_support::WaitFor([this] {
       const DWORD id = thread_id_.load();
@@ -257,12 +272,19 @@ TEST_F(BrowserWarningTest, WithoutTheUsersKeyTheBoxWritesNothingAndTheWindowStil
   ShownWarning warning;
   ASSERT_NE(warning.dialog(), nullptr);
   const DWORD objects_before = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+  const auto font = reinterpret_cast<HGDIOBJ>(::SendMessageW(warning.Control(IDOK), WM_GETFONT, 0, 0));
+  ASSERT_EQ(::GetObjectType(font), static_cast<DWORD>(OBJ_FONT)) << "the buttons have the larger font";
+  ASSERT_EQ(given_images.size(), 2u) << "the close button got its normal and its hover image";
+  for (HBITMAP image : given_images) EXPECT_EQ(::GetObjectType(image), static_cast<DWORD>(OBJ_BITMAP));
   ::SendMessageW(warning.Control(IDC_DONT_WARN), BM_CLICK, 0, 0);
   ::SendMessageW(warning.Control(IDCANCEL), BM_CLICK, 0, 0);
   EXPECT_EQ(warning.Result(), IDCANCEL);
   EXPECT_FALSE(hive.ClientKeyExists());
-  // The font, the picture, its context and the close button's images and
-  // contexts are gone with the window. Wine counts no GDI objects (0).
+  // The font and the close button's images are deleted with the window.
+  EXPECT_EQ(::GetObjectType(font), 0u);
+  for (HBITMAP image : given_images) EXPECT_EQ(::GetObjectType(image), 0u);
+  // So are the picture, its context and the button's contexts; only
+  // Windows counts them (Wine answers 0).
   if (objects_before != 0) {
     EXPECT_LE(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), objects_before - 7);
   }

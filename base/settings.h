@@ -1,4 +1,4 @@
-// Every registry key and value the client reads or writes, in one table. The
+// Every registry key and value the programs read or write, in one table. The
 // Windows reader and writer look a setting up here and never spell a key or
 // value name of their own, so a name, hive, type or default exists once.
 #pragma once
@@ -74,7 +74,7 @@ inline constexpr std::uint32_t kRegistryDwordType = 4;
 
 // The DWORD held by raw registry data: only a REG_DWORD of exactly 4 bytes
 // counts; anything else is unreadable.
-std::optional<std::uint32_t> DwordFromRegistryData(std::uint32_t registry_type,
+[[nodiscard]] std::optional<std::uint32_t> DwordFromRegistryData(std::uint32_t registry_type,
                                                    std::span<const std::uint8_t> data);
 
 // The value a DWORD setting has: what was read, or the table's value for the

@@ -1,4 +1,4 @@
-#include "base/error_text.h"
+#include "base/system_error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,6 @@
-// Formatting of system error texts for console messages.
+// System error texts, the portable half: how a code and the system's text
+// for it become the line the console commands print. The Windows half, which
+// asks the system for the text, is system_error_win.*.
 #pragma once
 
 #include <cstddef>

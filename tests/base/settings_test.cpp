@@ -1,4 +1,4 @@
-#include "client/config/settings.h"
+#include "base/settings.h"
 
 #include <gtest/gtest.h>
 
