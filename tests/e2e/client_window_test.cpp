@@ -137,10 +137,17 @@ class ClientWindowTest : public ::testing::Test {
   }
 
   static void FillIn(const ClientWindow& window) {
-    window.SetText(IDC_VPN_ID, L"demo-id");
-    window.SetText(IDC_ACTIVATION_CODE, L"demo-code");
-    // The window exists before its initialisation has filled the box.
+    // The window exists before its initialisation has filled the box, and
+    // then the cached credentials: the fields are typed into after that.
     ASSERT_TRUE(WaitFor([&] { return window.SelectServer(L"vpn-demo2.example"); }, 10000));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          window.SetText(IDC_VPN_ID, L"demo-id");
+          window.SetText(IDC_ACTIVATION_CODE, L"demo-code");
+          ::Sleep(200);
+          return window.Text(IDC_VPN_ID) == L"demo-id" && window.Text(IDC_ACTIVATION_CODE) == L"demo-code";
+        },
+        10000));
   }
   // Presses Connect and waits until the window shows the tunnel up.
   static void ConnectThrough(const ClientWindow& window) {
