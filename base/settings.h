@@ -75,7 +75,7 @@ inline constexpr std::uint32_t kRegistryDwordType = 4;
 // The DWORD held by raw registry data: only a REG_DWORD of exactly 4 bytes
 // counts; anything else is unreadable.
 [[nodiscard]] std::optional<std::uint32_t> DwordFromRegistryData(std::uint32_t registry_type,
-                                                   std::span<const std::uint8_t> data);
+                                                                 std::span<const std::uint8_t> data);
 
 // The value a DWORD setting has: what was read, or the table's value for the
 // missing case when nothing could be read.

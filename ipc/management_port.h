@@ -49,7 +49,8 @@ struct TcpRow {
 
 // The server's end of the connection whose client end is `client_end`, to
 // 127.0.0.1:`port`, while it is established.
-[[nodiscard]] std::optional<TcpRow> FindServerEnd(std::span<const TcpRow> rows, uint16_t port, const TcpEndpoint& client_end);
+[[nodiscard]]
+std::optional<TcpRow> FindServerEnd(std::span<const TcpRow> rows, uint16_t port, const TcpEndpoint& client_end);
 
 // What could be learnt about the process behind the server's end.
 struct PortOwner {
@@ -68,6 +69,7 @@ struct PortOwner {
 // Owner 0 is never a program on Windows, but Wine reports 0 as the owner of
 // every socket: there the owner cannot be told at all, and refusing would
 // refuse OpenVPN too, so under Wine it is accepted.
-[[nodiscard]] bool TrustManagementPeer(const PortOwner& owner, std::u16string_view installed_openvpn, bool running_under_wine);
+[[nodiscard]]
+bool TrustManagementPeer(const PortOwner& owner, std::u16string_view installed_openvpn, bool running_under_wine);
 
 }  // namespace veltrona::ipc

@@ -40,6 +40,7 @@ std::wstring OpenVpnProgramPath(const std::wstring& install_folder);
 // refused after log.txt was created leaves its reason there too, so that
 // the client's problem report carries it.
 [[nodiscard]] std::optional<RunningOpenVpn> StartOpenVpn(ServiceLog& log, const ClientSession& session,
-                                           const std::wstring& program, const ServiceFolder& service_folder);
+                                                         const std::wstring& program,
+                                                         const ServiceFolder& service_folder);
 
 }  // namespace veltrona::service

@@ -83,7 +83,8 @@ std::string CheckOpened(HANDLE object, const std::wstring& expected_path, bool d
 // through its own handle. Something missing counts as removed. False, with
 // the reason, when anything could not be removed, among them a link that the
 // system cannot remove as itself.
-[[nodiscard]] bool RemoveChild(HANDLE parent, const std::wstring& parent_path, const std::wstring& name, std::string* why_not);
+[[nodiscard]] bool RemoveChild(HANDLE parent, const std::wstring& parent_path, const std::wstring& name,
+                               std::string* why_not);
 
 // A copy of files that nobody can change, replace or rename while it is held:
 // its folder and every file in it stay open, shared for reading only.
@@ -108,8 +109,8 @@ class HeldCopy {
 // and file created new with SYSTEM and administrators as the only ones with
 // access. False, with the reason, when that cannot be done.
 [[nodiscard]] bool WriteHeldCopy(const ServiceFolder& service_folder, const std::wstring& name,
-                   const std::vector<std::pair<std::wstring, std::string>>& files, HeldCopy* copy,
-                   std::string* why_not);
+                                 const std::vector<std::pair<std::wstring, std::string>>& files, HeldCopy* copy,
+                                 std::string* why_not);
 
 // "error 0x0000007b" for log lines and event texts.
 std::string ErrorText(DWORD code);

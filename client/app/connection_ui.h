@@ -48,7 +48,8 @@ ConnectionUiPlan PlanConnectionUi(engines::EngineState state, bool preserve_ip_c
 
 // The warning for the first empty field of a connect request, in the order
 // the user fills them; nullopt when all three are filled.
-[[nodiscard]] std::optional<std::u16string_view> ConnectFieldWarning(std::u16string_view vpn_id, std::u16string_view activation_code,
+[[nodiscard]]
+std::optional<std::u16string_view> ConnectFieldWarning(std::u16string_view vpn_id, std::u16string_view activation_code,
                                                        std::u16string_view server);
 
 enum class ConnectButtonAction { kNothing, kConnect, kDisconnect };

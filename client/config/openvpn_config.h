@@ -74,6 +74,6 @@ std::u16string_view ArchiveNameOf(std::u16string_view file);
 std::u16string TemplateRefusal(std::u16string_view address, std::u16string_view proxy);
 
 [[nodiscard]] std::optional<std::string> FillTemplate(std::string_view body, std::u16string_view address,
-                                        std::u16string_view proxy);
+                                                      std::u16string_view proxy);
 
 }  // namespace veltrona::config

@@ -42,7 +42,8 @@ struct ServerEntry {
 // The downloaded body decoded as ANSI text when it may be cached and shown;
 // nullopt when it may not (empty, not text, not well-formed, not a server
 // list), in which case the user is told and the cache is used.
-[[nodiscard]] std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, XmlCodePageDecoder decoder);
+[[nodiscard]]
+std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, XmlCodePageDecoder decoder);
 
 // The `host` children of the root's first `servers` child, in document
 // order. Reads from the top, whatever the position of `doc`.

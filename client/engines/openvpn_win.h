@@ -53,7 +53,7 @@ class OpenVPN : public VpnInterface {
   [[nodiscard]] int OnEvent(uint32_t w_param, int32_t l_param) override;
   void UpdateStatistics() override;
   [[nodiscard]] int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
-                    std::u16string_view activation_code) override;
+                                  std::u16string_view activation_code) override;
   void DisconnectTunnel() override;
   void Attach(app::ConnectionController* controller, WindowHandle main_window) override;
   EngineState GetState() override;

@@ -59,7 +59,7 @@ inline constexpr size_t kMaxPathChars = 259;
 
 // The message for a dial text that does not fit its field; none when all fit.
 [[nodiscard]] std::optional<std::u16string> DialTextProblem(std::u16string_view server, std::u16string_view vpn_id,
-                                              std::u16string_view activation_code);
+                                                            std::u16string_view activation_code);
 
 inline constexpr std::u16string_view kPptpEntryName = u"Veltrona VPN Connection";
 inline constexpr std::u16string_view kPhonebookSubPath = u"\\Microsoft\\Network\\Connections\\";
@@ -70,7 +70,8 @@ inline constexpr std::u16string_view kPhonebookFileName = u"VeltronaVPN.pbk";
 [[nodiscard]] std::optional<std::u16string> PhonebookPathIn(std::u16string_view app_data_folder);
 // `-f "<phonebook>" -e "<entry>"` for rasphone.exe; none when it does not
 // fit kMaxPathChars.
-[[nodiscard]] std::optional<std::u16string> PropertiesParameters(std::u16string_view phonebook, std::u16string_view entry);
+[[nodiscard]]
+std::optional<std::u16string> PropertiesParameters(std::u16string_view phonebook, std::u16string_view entry);
 
 inline constexpr std::u16string_view kOldWindowsMessage =
     u"Veltrona VPN needs Windows XP or later for a PPTP connection.";

@@ -14,9 +14,9 @@ class RasApi {
   virtual ~RasApi() = default;
   [[nodiscard]] virtual DWORD DeleteEntry(const wchar_t* phonebook, const wchar_t* entry) = 0;
   [[nodiscard]] virtual DWORD SetEntryProperties(const wchar_t* phonebook, const wchar_t* entry, RASENTRYW* properties,
-                                   DWORD size, BYTE* device_info, DWORD device_info_size) = 0;
+                                                 DWORD size, BYTE* device_info, DWORD device_info_size) = 0;
   [[nodiscard]] virtual DWORD Dial(RASDIALEXTENSIONS* extensions, const wchar_t* phonebook, RASDIALPARAMSW* parameters,
-                     DWORD notifier_type, void* notifier, HRASCONN* connection) = 0;
+                                   DWORD notifier_type, void* notifier, HRASCONN* connection) = 0;
   [[nodiscard]] virtual DWORD HangUp(HRASCONN connection) = 0;
   [[nodiscard]] virtual DWORD GetConnectStatus(HRASCONN connection, RASCONNSTATUSW* status) = 0;
   [[nodiscard]] virtual DWORD GetConnectionStatistics(HRASCONN connection, RAS_STATS* statistics) = 0;

@@ -33,7 +33,7 @@ class VpnInterface {
   virtual void UpdateStatistics() = 0;
   // 0: the connection is being set up; non-zero: it could not be started.
   [[nodiscard]] virtual int ConnectTunnel(std::u16string_view server, std::u16string_view vpn_id,
-                            std::u16string_view activation_code) = 0;
+                                          std::u16string_view activation_code) = 0;
   virtual void DisconnectTunnel() = 0;
   virtual void Attach(app::ConnectionController* controller, WindowHandle main_window) = 0;
   // The one operation that may be called from any thread (the browser

@@ -15,6 +15,6 @@ INT_PTR CALLBACK ProblemReportProcedure(HWND dialog, UINT message, WPARAM w_para
 // Posts the four fields to "toolreport.php" on the billing host. 1 when the
 // request was sent, 0 otherwise; the answer is not looked at.
 [[nodiscard]] int SendProblemReport(const std::string& vpn_id, const std::string& email, const std::string& description,
-                      const std::string& log);
+                                    const std::string& log);
 
 }  // namespace veltrona::support

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -137,22 +138,23 @@ class ClientWindowTest : public ::testing::Test {
   }
 
   static void FillIn(const ClientWindow& window) {
-    // The window exists before its initialisation has filled the box, and
-    // then the cached credentials: the fields are typed into after that.
+    // The window exists before its initialisation has filled the server box,
+    // and the cached credentials go into the fields after that: once a
+    // server can be chosen, nothing of the start-up overwrites them.
     ASSERT_TRUE(WaitFor([&] { return window.SelectServer(L"vpn-demo2.example"); }, 10000));
-    ASSERT_TRUE(WaitFor(
-        [&] {
-          window.SetText(IDC_VPN_ID, L"demo-id");
-          window.SetText(IDC_ACTIVATION_CODE, L"demo-code");
-          ::Sleep(200);
-          return window.Text(IDC_VPN_ID) == L"demo-id" && window.Text(IDC_ACTIVATION_CODE) == L"demo-code";
-        },
-        10000));
+    window.SetText(IDC_VPN_ID, L"demo-id");
+    window.SetText(IDC_ACTIVATION_CODE, L"demo-code");
   }
   // Presses Connect and waits until the window shows the tunnel up.
   static void ConnectThrough(const ClientWindow& window) {
     window.Click(IDC_CONNECT);
-    ASSERT_TRUE(window.WaitForText(IDC_STATUS, L"connected")) << "status: " << Narrow(window.Text(IDC_STATUS));
+    const bool connected = window.WaitForText(IDC_STATUS, L"connected");
+    std::string boxes;
+    if (!connected) {
+      for (const auto& box : test_support::MessageBoxes()) boxes += Narrow(box.text) + "; ";
+    }
+    ASSERT_TRUE(connected) << "status: " << Narrow(window.Text(IDC_STATUS)) << ", boxes: " << boxes
+                           << "\nservice.log:\n" << InstalledService::LogText();
   }
   static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
   static std::string Artefact(const std::string& name) {
@@ -399,7 +401,10 @@ TEST_F(ClientWindowTest, DisconnectClearsTheDefaultBrowsersTracesAndRetriesWhile
       held.Reset();
       Answer(*again, IDRETRY);
     }
-    EXPECT_TRUE(WaitFor([&] { return !there(L"History"); }, 10000));
+    // The rules run in their order on the window thread: wait for the last.
+    EXPECT_TRUE(WaitFor(
+        [&] { return std::none_of(traces.begin(), traces.end(), [&](const std::wstring& file) { return there(file); }); },
+        10000));
     for (const std::wstring& file : traces) EXPECT_FALSE(there(file)) << Narrow(file);
     for (const std::wstring& file : kept) EXPECT_TRUE(there(file)) << Narrow(file);
     ASSERT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected"));
