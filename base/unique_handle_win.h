@@ -45,6 +45,14 @@ class UniqueHandle {
     handle_ = Normalise(handle);
   }
 
+  // Closes now, for the handles whose close can fail and must be reported
+  // (a file's close writes back what is still buffered); false with
+  // GetLastError() set when it failed.
+  [[nodiscard]] bool Close() noexcept {
+    const Handle handle = Release();
+    return handle == Traits::Invalid() || Traits::Close(handle);
+  }
+
   // For out-parameters of platform calls.
   Handle* Put() noexcept {
     Reset();
@@ -80,7 +88,7 @@ struct FileHandleTraits {
   using Handle = HANDLE;
   static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
   static Handle AlsoInvalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+  static bool Close(Handle h) noexcept { return ::CloseHandle(h) != FALSE; }
 };
 
 // FindFirstFileW's listings close with FindClose, not CloseHandle.
@@ -177,6 +185,7 @@ using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueRegion = UniqueHandle<GdiObjectTraits<HRGN>>;
+using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using UniqueBstr = UniqueHandle<BstrTraits>;
 using UniqueInternet = UniqueHandle<InternetHandleTraits>;
 using UniqueSocket = UniqueHandle<SocketTraits>;
@@ -232,6 +241,22 @@ class ScopedSelectObject {
  private:
   HDC dc_;
   HGDIOBJ previous_;
+};
+
+// GetDC and ReleaseDC of one window (null: the whole screen).
+class ScopedWindowDc {
+ public:
+  explicit ScopedWindowDc(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+  ~ScopedWindowDc() {
+    if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
+  }
+  ScopedWindowDc(const ScopedWindowDc&) = delete;
+  ScopedWindowDc& operator=(const ScopedWindowDc&) = delete;
+  HDC dc() const noexcept { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
 };
 
 // BeginPaint and EndPaint of one window.

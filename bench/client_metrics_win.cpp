@@ -14,6 +14,7 @@
 #include "tests/win_test_support/client_window_win.h"
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
 using namespace veltrona::test_support;
@@ -33,11 +34,6 @@ void Mark(const char* name) {
   ::Sleep(500);
 }
 
-void SetConfigHost(const std::wstring& value) {
-  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", L"Config Host", REG_SZ, value.c_str(),
-                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
 int Fail(const char* what) {
   std::printf("client_metrics: %s\n", what);
   return 1;
@@ -48,10 +44,12 @@ int Fail(const char* what) {
 int wmain() {
   InstalledService service;
   if (!service.running()) return Fail("the service did not start");
-  ConfigHost host(kConfigPort, BinFolder() + L"..\\..\\..\\data\\config-host");
+  ConfigHost host(kConfigPort, DemoContent());
   if (!host.Listening()) return Fail("the configuration host did not start");
-  SetConfigHost(L"127.0.0.1:" + std::to_wstring(kConfigPort));
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN");
+  if (!PointClientAtConfigHost(kConfigPort)) {
+    return Fail("the configuration host cannot be set");
+  }
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
 
   std::vector<ULONGLONG> start_ms;
   for (int run = 0; run < kStartRuns; ++run) {
@@ -87,6 +85,6 @@ int wmain() {
 
   window->TrayCommand(IDM_EXIT);
   client.Ended();
-  ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", L"Config Host");
+  ForgetConfigHost();
   return 0;
 }

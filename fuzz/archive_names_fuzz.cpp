@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                            static_cast<std::uint8_t>(raw[i + 1]) << 8));
     }
   } else {
-    name = DecodeEntryName(raw, (mode & 1) != 0, &XmlDecodePortable);
+    name = DecodeEntryName(raw, (mode & 1) != 0, &veltrona::xml::XmlDecodePortable);
   }
   const auto entry = ConfineArchiveEntry(name, directory);
   if (entry) CheckAccepted(*entry);

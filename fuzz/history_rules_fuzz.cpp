@@ -28,9 +28,10 @@ bool UnderAFolder(const std::u16string& path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::u16string text;
-  XmlAppendUtf8(std::string_view(reinterpret_cast<const char*>(data), size), text);
-  XmlDocument rules;
-  rules.SetText(text);
+  veltrona::xml::XmlAppendUtf8(std::string_view(reinterpret_cast<const char*>(data), size), text);
+  veltrona::xml::XmlDocument rules;
+  // Any text, well-formed or not: the plan must stay confined either way.
+  (void)rules.SetText(text);
   for (const std::u16string_view id : {u"google_chrome", u"firefox", u"opera", u"safari"}) {
     for (const veltrona::privacy::DeleteStep& step : veltrona::privacy::PlanClean(rules, id, kFolders)) {
       if (!UnderAFolder(step.path) || step.path.size() > veltrona::privacy::kMaxRuleChars) std::abort();

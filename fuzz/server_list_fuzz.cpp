@@ -48,14 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The body both as a download and, read as UTF-8, as the cached copy.
   std::u16string cache;
-  XmlAppendUtf8(body, cache);
+  veltrona::xml::XmlAppendUtf8(body, cache);
   const ServerListLoad load =
       DecideServerListLoad(body, [&]() { return std::optional<std::u16string>(cache); }, pixelguard, previous,
-                           random, &XmlDecodePortable);
+                           random, &veltrona::xml::XmlDecodePortable);
   CheckBox(load.box);
   if (load.text_to_cache) {
     Check(!load.show_connection_error);
-    XmlDocument doc;
+    veltrona::xml::XmlDocument doc;
     Check(doc.SetText(*load.text_to_cache));
     Check(HasServersElement(doc));
     Check(load.text_to_cache->find(u'\0') == std::u16string::npos);

@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace veltrona::xml;
+
 // Reads a name to search for from the walk's own input so that both hits and
 // misses are exercised.
 std::u16string PickName(const std::u16string& text, std::size_t& seed) {
@@ -55,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   XmlAppendUtf8(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), text);
   XmlDocument doc;
   doc.SetFlags(flags);
-  doc.SetText(text);
+  (void)doc.SetText(text);  // well-formed or not, the walk below must stay within bounds
   Walk(doc);
   // Full walk in document order, every element by name.
   doc.ResetPosition();

@@ -10,7 +10,9 @@ deps="$root/build/deps"
 packages=(
   cmake ninja-build pkg-config clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-  zlib1g-dev libminizip-dev googletest libbenchmark-dev
+  zlib1g-dev libminizip-dev googletest
+  # The XML benchmark and the parsers it compares with.
+  libbenchmark-dev libpugixml-dev libexpat1-dev
   wine wine64 xvfb xauth dpkg-dev
   # Screenshots of the windows under Xvfb (import).
   imagemagick

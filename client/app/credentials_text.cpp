@@ -7,17 +7,17 @@ namespace veltrona::app {
 
 std::u16string CredentialsText(const Credentials& credentials) {
   std::u16string text = u"<credentials><user>";
-  text += XmlEscapeText(credentials.vpn_id);
+  text += xml::XmlEscapeText(credentials.vpn_id);
   text += u"</user><pass>";
-  text += XmlEscapeText(credentials.activation_code);
+  text += xml::XmlEscapeText(credentials.activation_code);
   text += u"</pass><server>";
-  text += XmlEscapeText(credentials.server);
+  text += xml::XmlEscapeText(credentials.server);
   text += u"</server></credentials>";
   return text;
 }
 
 Credentials ReadCredentialsText(std::u16string_view text) {
-  XmlDocument document;
+  xml::XmlDocument document;
   if (!document.SetText(text)) return {};
   Credentials credentials;
   if (!document.FindNextElement() || !document.EnterElement()) return credentials;

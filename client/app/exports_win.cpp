@@ -11,7 +11,7 @@ namespace {
 
 std::wstring FromAnsi(const char* text) {
   std::u16string wide;
-  if (text == nullptr || !XmlDecodeWindows(XML_CP_ANSI, text, wide)) return {};
+  if (text == nullptr || !veltrona::xml::XmlDecodeWindows(veltrona::xml::XML_CP_ANSI, text, wide)) return {};
   return veltrona::ToWide(wide);
 }
 

@@ -34,13 +34,13 @@ bool IsDeviceName(std::u16string_view name) {
 
 }  // namespace
 
-std::u16string DecodeEntryName(std::string_view raw_name, bool utf8_flag, XmlCodePageDecoder decoder) {
+std::u16string DecodeEntryName(std::string_view raw_name, bool utf8_flag, xml::XmlCodePageDecoder decoder) {
   if (raw_name.find('\0') != std::string_view::npos) return {};
   std::u16string name;
   if (utf8_flag) {
-    if (!XmlIsValidUtf8(raw_name)) return {};
-    XmlAppendUtf8(raw_name, name);
-  } else if (decoder == nullptr || !decoder(XML_CP_ANSI, raw_name, name)) {
+    if (!xml::XmlIsValidUtf8(raw_name)) return {};
+    xml::XmlAppendUtf8(raw_name, name);
+  } else if (decoder == nullptr || !decoder(xml::XML_CP_ANSI, raw_name, name)) {
     return {};
   }
   if (name.find(kReplacement) != std::u16string::npos || name.find(u'\0') != std::u16string::npos) return {};

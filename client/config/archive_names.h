@@ -23,7 +23,7 @@ inline constexpr std::uint32_t kZipDirectoryAttribute = 0x10;
 // page, as the file system calls would read it. Empty when the name holds a
 // zero byte (a C string would end early and name another file) or does not
 // convert cleanly.
-std::u16string DecodeEntryName(std::string_view raw_name, bool utf8_flag, XmlCodePageDecoder decoder);
+std::u16string DecodeEntryName(std::string_view raw_name, bool utf8_flag, xml::XmlCodePageDecoder decoder);
 
 // True for one plain file or folder name that Windows stores as written: not
 // empty, not "." or "..", no "\", "/", ":" (drive or stream), wildcard,

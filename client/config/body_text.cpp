@@ -12,11 +12,11 @@ std::u16string_view WithoutTrailingNuls(std::u16string_view text) {
   return end == std::u16string_view::npos ? std::u16string_view() : text.substr(0, end + 1);
 }
 
-std::u16string DecodeAnsiBody(std::string_view body, XmlCodePageDecoder decoder) {
+std::u16string DecodeAnsiBody(std::string_view body, xml::XmlCodePageDecoder decoder) {
   body = WithoutZeroPadding(body);
   if (body.empty() || body.find('\0') != std::string_view::npos || decoder == nullptr) return {};
   std::u16string text;
-  if (!decoder(XML_CP_ANSI, body, text)) return {};
+  if (!decoder(xml::XML_CP_ANSI, body, text)) return {};
   return std::u16string(WithoutTrailingNuls(text));
 }
 
@@ -24,7 +24,7 @@ std::u16string DecodeUtf8Body(std::string_view body) {
   body = WithoutZeroPadding(body);
   if (body.empty() || body.find('\0') != std::string_view::npos) return {};
   std::u16string text;
-  XmlAppendUtf8(body, text);
+  xml::XmlAppendUtf8(body, text);
   return text;
 }
 

@@ -25,7 +25,7 @@ std::u16string_view WithoutTrailingNuls(std::u16string_view text);
 // The body as ANSI text (the server list). Zero padding is dropped first;
 // a zero byte that is still inside means the body is not text, and the
 // result is empty.
-std::u16string DecodeAnsiBody(std::string_view body, XmlCodePageDecoder decoder);
+std::u16string DecodeAnsiBody(std::string_view body, xml::XmlCodePageDecoder decoder);
 
 // The body as UTF-8 text (the update check); ill-formed sequences become
 // U+FFFD. Same zero-byte rule as above.

@@ -103,7 +103,7 @@ void ExtractCurrentEntry(unzFile zip, const std::wstring& folder, ExtractionBudg
   // A name cut to the buffer would name another file.
   if (info.size_filename > kEntryNameBytes) return;
   const std::u16string name = DecodeEntryName(std::string_view(raw_name, info.size_filename),
-                                              (info.flag & kZipUtf8NameFlag) != 0, XmlDefaultDecoder());
+                                              (info.flag & kZipUtf8NameFlag) != 0, xml::XmlDefaultDecoder());
   if (name.empty()) return;
   const std::optional<ConfinedEntry> entry =
       ConfineArchiveEntry(name, (info.external_fa & kZipDirectoryAttribute) != 0);

@@ -51,7 +51,7 @@ std::optional<std::u16string> JoinDataPath(std::u16string_view folder, std::u16s
 
 OvpnPlan PlanOpenVpnConfig(std::u16string_view cached_text, std::u16string_view data_folder) {
   OvpnPlan plan;
-  XmlDocument doc;
+  xml::XmlDocument doc;
   if (!doc.SetText(WithoutTrailingNuls(cached_text))) return plan;
   plan.status = OvpnPlanStatus::kNothingToDo;
   if (!doc.FindNextChild(u"ovpn") || !doc.EnterElement()) return plan;
@@ -86,7 +86,6 @@ OvpnPlan PlanOpenVpnConfig(std::u16string_view cached_text, std::u16string_view 
       plan.template_request = std::move(file);
     }
   }
-  doc.LeaveElement();
   return plan;
 }
 

@@ -10,28 +10,28 @@ namespace veltrona::config {
 
 namespace {
 
-bool ParseAsServerList(XmlDocument& doc, std::u16string_view text) {
+bool ParseAsServerList(xml::XmlDocument& doc, std::u16string_view text) {
   return doc.SetText(text) && HasServersElement(doc);
 }
 
 }  // namespace
 
-bool HasServersElement(XmlDocument& doc) {
+bool HasServersElement(xml::XmlDocument& doc) {
   doc.ResetPosition();
   const bool found = doc.FindNextChild(u"servers");
   doc.ResetPosition();
   return found;
 }
 
-std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, XmlCodePageDecoder decoder) {
+std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, xml::XmlCodePageDecoder decoder) {
   std::u16string text = DecodeAnsiBody(body, decoder);
   if (text.empty()) return std::nullopt;
-  XmlDocument doc;
+  xml::XmlDocument doc;
   if (!ParseAsServerList(doc, text)) return std::nullopt;
   return text;
 }
 
-std::vector<ServerEntry> ReadServerEntries(XmlDocument& doc) {
+std::vector<ServerEntry> ReadServerEntries(xml::XmlDocument& doc) {
   std::vector<ServerEntry> entries;
   doc.ResetPosition();
   if (!doc.FindNextChild(u"servers") || !doc.EnterElement()) return entries;
@@ -42,12 +42,13 @@ std::vector<ServerEntry> ReadServerEntries(XmlDocument& doc) {
     entry.is_default = doc.ChildAttribute(u"default") == u"True";
     entries.push_back(std::move(entry));
   }
-  doc.LeaveElement();
+  // Back out of `servers`; always possible right after entering it.
+  (void)doc.LeaveElement();
   return entries;
 }
 
 std::optional<std::vector<ServerEntry>> ReadServerListText(std::u16string_view text) {
-  XmlDocument doc;
+  xml::XmlDocument doc;
   if (!doc.SetText(WithoutTrailingNuls(text))) return std::nullopt;
   return ReadServerEntries(doc);
 }
@@ -112,7 +113,7 @@ void RebuildServerMap(ServerMap& map, const ServerBoxPlan& plan) {
 ServerListLoad DecideServerListLoad(std::string_view downloaded_body,
                                     const std::function<std::optional<std::u16string>()>& read_cache,
                                     bool pixelguard_on, std::optional<std::size_t> previous_selection,
-                                    const RandomSource& random, XmlCodePageDecoder decoder) {
+                                    const RandomSource& random, xml::XmlCodePageDecoder decoder) {
   ServerListLoad load;
   std::optional<std::vector<ServerEntry>> entries;
   if (auto text = AcceptDownloadedServerList(downloaded_body, decoder)) {

@@ -37,17 +37,17 @@ struct ServerEntry {
 // True when the root of `doc` has a `servers` child. A well-formed page that
 // is not a server list (an error page from a proxy or a captive portal) must
 // not replace a good cache. Leaves `doc` at the top.
-[[nodiscard]] bool HasServersElement(XmlDocument& doc);
+[[nodiscard]] bool HasServersElement(xml::XmlDocument& doc);
 
 // The downloaded body decoded as ANSI text when it may be cached and shown;
 // nullopt when it may not (empty, not text, not well-formed, not a server
 // list), in which case the user is told and the cache is used.
 [[nodiscard]]
-std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, XmlCodePageDecoder decoder);
+std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, xml::XmlCodePageDecoder decoder);
 
 // The `host` children of the root's first `servers` child, in document
 // order. Reads from the top, whatever the position of `doc`.
-std::vector<ServerEntry> ReadServerEntries(XmlDocument& doc);
+std::vector<ServerEntry> ReadServerEntries(xml::XmlDocument& doc);
 
 // The entries of `text` (a cached copy, terminator or not); nullopt when it
 // is not well-formed.
@@ -105,6 +105,6 @@ struct ServerListLoad {
 ServerListLoad DecideServerListLoad(std::string_view downloaded_body,
                                     const std::function<std::optional<std::u16string>()>& read_cache,
                                     bool pixelguard_on, std::optional<std::size_t> previous_selection,
-                                    const RandomSource& random, XmlCodePageDecoder decoder);
+                                    const RandomSource& random, xml::XmlCodePageDecoder decoder);
 
 }  // namespace veltrona::config

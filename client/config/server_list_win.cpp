@@ -92,7 +92,7 @@ void LoadServerListOrThrow(HWND window, const HostAddress& config_host, ServerMa
 
   const ServerListLoad load = DecideServerListLoad(
       body, ReadCachedServerList, pixelguard_on, previous,
-      [] { return static_cast<std::uint32_t>(std::rand()); }, XmlDefaultDecoder());
+      [] { return static_cast<std::uint32_t>(std::rand()); }, xml::XmlDefaultDecoder());
   if (load.text_to_cache) (void)WriteStringSetting(SettingId::kConfigCache, ToWide(*load.text_to_cache));
   if (load.show_connection_error) ShowWarning(window, ToWide(kConnectionErrorMessage));
   FillServerBox(box, load.box);

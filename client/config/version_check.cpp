@@ -38,7 +38,7 @@ UpdateCheck EvaluateUpdateResponse(std::uint32_t bytes_read, std::string_view bo
   UpdateCheck check;
   if (bytes_read == 0) return check;
   check.status = UpdateStatus::kNoAnnouncement;
-  XmlDocument doc;
+  xml::XmlDocument doc;
   if (!doc.SetText(DecodeUtf8Body(body)) || !doc.FindNextChild(u"application")) return check;
   check.version = CutToTextBuffer(doc.ChildAttribute(u"version"));
   check.url = CutToTextBuffer(doc.ChildAttribute(u"url"));

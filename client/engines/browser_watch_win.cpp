@@ -173,9 +173,12 @@ int BrowserWatch::Start() noexcept {
   int result = 0;
   try {
     thread_ = std::thread([this, &result, ready = ready.Get(), stop = stop.Get()] {
-      result = SetUp();
+      // `result` lives in Start(), which may return as soon as `ready` is
+      // set: after that only the thread's own copy is read.
+      const int outcome = SetUp();
+      result = outcome;
       ::SetEvent(ready);
-      if (result != 1) return;
+      if (outcome != 1) return;
       ::WaitForSingleObject(stop, INFINITE);
       TearDown();
     });

@@ -195,7 +195,8 @@ HistoryCleaner::HistoryCleaner(const std::wstring& rules_path, ProfileFolders fo
 void HistoryCleaner::LoadRules(const std::wstring& rules_path) {
   if (!rules_path.empty() && rules_.LoadFile(ToU16(rules_path))) return;
   // A half-read document must not run what it happens to hold.
-  rules_.SetText(nullptr);
+  // Clearing leaves an empty document, never a well-formed one.
+  (void)rules_.SetText(nullptr);
   (void)common::ShowUserMessage(nullptr, kRulesFileErrorText, ToWide(common::kMessageCaption), MB_ICONERROR);
 }
 

@@ -39,7 +39,7 @@ class HistoryCleaner {
  private:
   void LoadRules(const std::wstring& rules_path);
 
-  XmlDocument rules_;
+  xml::XmlDocument rules_;
   ProfileFolders folders_;
 };
 

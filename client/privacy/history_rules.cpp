@@ -60,11 +60,12 @@ DeleteMode ModeForSearch(std::u16string_view search, DeleteMode previous) {
   return previous;
 }
 
-std::vector<DeleteStep> PlanClean(XmlDocument& rules, std::u16string_view cleaner_id,
+std::vector<DeleteStep> PlanClean(xml::XmlDocument& rules, std::u16string_view cleaner_id,
                                   const ProfileFolders& folders) {
   std::vector<DeleteStep> steps;
   rules.ResetPosition();
-  if (rules.FindNextElement(u"surfing_preference")) rules.EnterElement();
+  // Entering the element just found cannot fail.
+  if (rules.FindNextElement(u"surfing_preference")) (void)rules.EnterElement();
   bool found = false;
   while (rules.FindNextElement(u"cleaner")) {
     if (rules.ElementAttribute(u"id") == cleaner_id) {
@@ -73,7 +74,7 @@ std::vector<DeleteStep> PlanClean(XmlDocument& rules, std::u16string_view cleane
     }
   }
   if (!found) return steps;
-  rules.EnterElement();
+  (void)rules.EnterElement();  // the cleaner just found
   DeleteMode mode = DeleteMode::kFile;
   while (rules.FindNextElement(u"option")) {
     if (!IsCategory(rules.ElementAttribute(u"id"))) continue;

@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
+namespace veltrona::xml {
 class XmlDocument;
+}  // namespace veltrona::xml
 
 namespace veltrona::privacy {
 
@@ -61,7 +63,7 @@ DeleteMode ModeForSearch(std::u16string_view search, DeleteMode previous);
 // order: options of the six categories only, actions whose command is
 // exactly "delete", values that fit and paths that expand. A refused action
 // leaves the mode fallback as it was. Moves the document's position.
-std::vector<DeleteStep> PlanClean(XmlDocument& rules, std::u16string_view cleaner_id,
+std::vector<DeleteStep> PlanClean(xml::XmlDocument& rules, std::u16string_view cleaner_id,
                                   const ProfileFolders& folders);
 
 // `folder` joined with `name` by one backslash; a folder that already ends

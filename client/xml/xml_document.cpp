@@ -3,33 +3,35 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "base/ascii.h"
 #include "client/xml/xml_text.h"
 #include "client/xml/xml_tokenizer.h"
 
-using xml_internal::FindAttribute;
-using xml_internal::NameLength;
-using xml_internal::NameMatches;
-using xml_internal::NextToken;
-using xml_internal::Token;
-using xml_internal::TokenKind;
+namespace veltrona::xml {
+
+using internal::FindAttribute;
+using internal::NameLength;
+using internal::NameMatches;
+using internal::NextToken;
+using internal::Token;
+using internal::TokenKind;
 
 namespace {
 
 constexpr std::size_t kResultLimit = 999;
 
-const ElementPosition kNoRecord = {};
-
-char16_t Fold(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+inline void Prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
 }
 
+const ElementPosition kNoRecord = {};
+
 bool SameName(std::u16string_view a, std::u16string_view b, bool ignoreCase) {
-  if (a.size() != b.size()) return false;
-  if (!ignoreCase) return a == b;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
+  return ignoreCase ? EqualsIgnoringAsciiCase(a, b) : a == b;
 }
 
 // Element names keyed for the end-tag lookup, honouring the case flag.
@@ -38,7 +40,7 @@ struct NameHash {
   std::size_t operator()(std::u16string_view name) const {
     std::uint64_t h = 1469598103934665603ull;
     for (const char16_t c : name) {
-      h ^= ignoreCase ? Fold(c) : c;
+      h ^= ignoreCase ? ToAsciiLower(c) : c;
       h *= 1099511628211ull;
     }
     return static_cast<std::size_t>(h);
@@ -55,7 +57,7 @@ struct NameEqual {
 using OpenNameIndex =
     std::unordered_map<std::u16string_view, std::vector<std::uint32_t>, NameHash, NameEqual>;
 
-struct OpenElement {
+struct OpenTag {
   std::uint32_t record;
   std::u16string_view name;
 };
@@ -79,13 +81,13 @@ std::u16string CharsetOf(std::u16string_view content) {
   for (std::size_t i = 0; i + 7 <= content.size(); ++i) {
     if (!SameName(content.substr(i, 7), u"charset", true)) continue;
     std::size_t j = i + 7;
-    while (j < content.size() && xml_internal::IsXmlSpace(content[j])) ++j;
+    while (j < content.size() && internal::IsXmlSpace(content[j])) ++j;
     if (j >= content.size() || content[j] != u'=') continue;
     ++j;
-    while (j < content.size() && xml_internal::IsXmlSpace(content[j])) ++j;
+    while (j < content.size() && internal::IsXmlSpace(content[j])) ++j;
     std::size_t k = j;
     while (k < content.size() && content[k] != u';' && content[k] != u'"' && content[k] != u'\'' &&
-           !xml_internal::IsXmlSpace(content[k])) {
+           !internal::IsXmlSpace(content[k])) {
       ++k;
     }
     if (k > j) return std::u16string(content.substr(j, k - j));
@@ -139,7 +141,10 @@ std::u16string DeclaredEncoding(std::string_view block) {
 
 XmlDocument::XmlDocument() : decoder_(XmlDefaultDecoder()), reader_(XmlDefaultFileReader()) {}
 
-XmlDocument::XmlDocument(std::u16string_view text) : XmlDocument() { SetText(text); }
+XmlDocument::XmlDocument(std::u16string_view text) : XmlDocument() {
+  // A constructor has no result; the caller asks GetResult or the index.
+  (void)SetText(text);
+}
 
 XmlDocument::~XmlDocument() = default;
 
@@ -182,16 +187,26 @@ bool XmlDocument::LoadFile(const std::u16string& path) {
   result_.clear();
   text_.clear();
   flags_ &= ~XML_ENCODING_FLAGS;
+  if (!ReadFile(path)) {
+    // The index is reset to that of an empty text; the read already failed.
+    (void)Parse();
+    return false;
+  }
+  return Parse();
+}
+
+// Reads and decodes the file into the text; its bytes are freed before the
+// parse, so that they and the index are never held together.
+bool XmlDocument::ReadFile(const std::u16string& path) {
   std::string bytes;
   const XmlFileStatus status = reader_(path, bytes);
   if (!status.ok) {
     AddEntry(u"file_error", u"msg", status.errorText, u"n", status.errorCode);
-    Parse();
     return false;
   }
   DecodeBytes(bytes);
   if (status.closeFailed) AddEntry(u"file_error", u"msg", status.closeText, u"n", status.closeCode);
-  return Parse();
+  return true;
 }
 
 bool XmlDocument::LoadBytes(std::string_view bytes) {
@@ -277,7 +292,8 @@ void XmlDocument::DecodeBytes(std::string_view bytes) {
     if (!decoder_(codePage, clean, text_)) {
       // A known name whose code page this system cannot convert.
       AddEntry(u"unsupported_encoding", u"encoding", encoding);
-      if (!decoder_(XML_CP_ANSI, clean, text_)) XmlDecodePortable(XML_CP_ANSI, clean, text_);
+      // The portable windows-1252 reading never fails.
+      if (!decoder_(XML_CP_ANSI, clean, text_)) (void)XmlDecodePortable(XML_CP_ANSI, clean, text_);
     }
     AddEntry(u"converted_to", u"encoding", u"UTF-16", u"length", text_.size());
   }
@@ -351,156 +367,194 @@ void XmlDocument::AddEntry(const char16_t* entry, const char16_t* textName, std:
   result_ += u"/>";
 }
 
-bool XmlDocument::Parse() {
-  parent_ = current_ = child_ = 0;
-  const std::u16string_view t(text_);
-  const std::size_t n = t.size();
-  Reserve(static_cast<std::uint32_t>(n / 64 + 8));
-  used_ = 1;
-  ElementPosition& doc = Rec(0);
-  doc = ElementPosition{};
-  doc.length = static_cast<std::uint32_t>(n);
-  if (n == 0) {
-    doc.flags |= XML_DOC_NOT_WELL_FORMED;
-    return false;
-  }
-
-  const bool ignoreCase = (flags_ & XML_IGNORE_CASE) != 0;
+// What the parse keeps while it walks the tokens: the open elements, and
+// whether the document is still well-formed.
+struct XmlDocument::ParseState {
+  bool ignoreCase = false;
   bool wellFormed = true;
-  std::vector<OpenElement> open;
+  std::vector<OpenTag> open;
   // Built only once an end tag fails to match the innermost element, so that
   // searching outward stays linear however deep the unclosed nesting.
   std::unique_ptr<OpenNameIndex> openNames;
 
-  auto innermost = [&]() -> std::uint32_t { return open.empty() ? 0 : open.back().record; };
-  auto popName = [&](std::size_t depth) {
+  std::uint32_t Innermost() const { return open.empty() ? 0 : open.back().record; }
+  void PopName(std::size_t depth) {
     if (openNames) (*openNames)[open[depth].name].pop_back();
-  };
+  }
+};
 
-  // Closes open[keep+1 ..] as never ended (keep == -1: all of them). Their
-  // children become following siblings, so the whole run is flattened into the
-  // children of open[keep] in document order, each element moved once.
-  auto closeUnended = [&](std::ptrdiff_t keep, std::size_t offset2) {
-    wellFormed = false;
-    const std::uint32_t target = keep >= 0 ? open[static_cast<std::size_t>(keep)].record : 0;
-    for (std::size_t d = open.size(); d-- > static_cast<std::size_t>(keep + 1);) {
-      ElementPosition& e = Rec(open[d].record);
-      AddEntry(u"unended_start_tag", u"tagname", open[d].name, u"offset", e.start, true, offset2);
-      e.flags |= XML_ELEM_NEVER_ENDED;
-      e.length = e.startTagLength;
-      e.endTagLength = 0;
-      popName(d);
-    }
-    bool illFormed = false;
-    std::uint32_t last = 0;
-    for (std::size_t d = static_cast<std::size_t>(keep + 1); d < open.size(); ++d) {
-      const std::uint32_t index = open[d].record;
-      ElementPosition& e = Rec(index);
-      if (e.flags & XML_ELEM_ILL_FORMED) {
-        illFormed = true;
-        e.flags &= ~XML_ELEM_ILL_FORMED;
-      }
-      const std::uint32_t first = e.firstChild;
-      if (first == 0) {
-        last = index;
-        continue;
-      }
-      ElementPosition& firstRec = Rec(first);
-      last = firstRec.previous;
-      firstRec.flags &= ~XML_ELEM_FIRST_CHILD;
-      firstRec.previous = index;
-      e.firstChild = 0;
-      e.next = first;
-      for (std::uint32_t c = first; c != 0; c = Rec(c).next) Rec(c).parent = target;
-    }
-    ElementPosition& targetRec = Rec(target);
-    Rec(targetRec.firstChild).previous = last;
-    if (illFormed) targetRec.flags |= XML_ELEM_ILL_FORMED;
-    open.resize(static_cast<std::size_t>(keep + 1));
-  };
-
+bool XmlDocument::Parse() {
+  const std::u16string_view t(text_);
+  const std::size_t n = t.size();
+  StartIndex(n);
+  if (n == 0) {
+    Rec(0).flags |= XML_DOC_NOT_WELL_FORMED;
+    return false;
+  }
+  ParseState state;
+  state.ignoreCase = (flags_ & XML_IGNORE_CASE) != 0;
   std::size_t pos = 0;
   while (pos < n) {
+    if (t[pos] != u'<') {
+      // White space and text make no record.
+      pos = internal::FindAnyOf3(t.data(), pos, n, u'<', u'<', u'<');
+      continue;
+    }
     const Token tok = NextToken(t, pos);
     pos = tok.end;
     switch (tok.kind) {
       case TokenKind::kStartTag:
-      case TokenKind::kEmptyElementTag: {
-        const std::uint32_t index = NewRecord();
-        const std::uint32_t parent = innermost();
-        ElementPosition& e = Rec(index);
-        e.start = static_cast<std::uint32_t>(tok.start);
-        e.startTagLength = static_cast<std::uint32_t>(tok.end - tok.start);
-        e.length = e.startTagLength;
-        e.endTagLength = 0;
-        e.level = static_cast<std::uint32_t>(open.size());
-        e.flags = 0;
-        e.parent = parent;
-        e.firstChild = 0;
-        e.next = 0;
-        ElementPosition& p = Rec(parent);
-        if (p.firstChild == 0) {
-          p.firstChild = index;
-          e.previous = index;
-          e.flags |= XML_ELEM_FIRST_CHILD;
-        } else {
-          ElementPosition& first = Rec(p.firstChild);
-          Rec(first.previous).next = index;
-          e.previous = first.previous;
-          first.previous = index;
-        }
-        if (tok.kind == TokenKind::kStartTag) {
-          const std::u16string_view name = t.substr(tok.start + 1, NameLength(t, tok.start + 1, tok.end));
-          if (openNames) (*openNames)[name].push_back(static_cast<std::uint32_t>(open.size()));
-          open.push_back({index, name});
-        }
+      case TokenKind::kEmptyElementTag:
+        OpenElement(state, tok.start, tok.end, tok.kind == TokenKind::kEmptyElementTag);
         break;
-      }
-      case TokenKind::kEndTag: {
-        const std::u16string_view name = t.substr(tok.start + 2, NameLength(t, tok.start + 2, tok.end));
-        std::ptrdiff_t match = -1;
-        if (!open.empty() && SameName(open.back().name, name, ignoreCase)) {
-          match = static_cast<std::ptrdiff_t>(open.size()) - 1;
-        } else if (!open.empty()) {
-          if (!openNames) {
-            openNames = std::make_unique<OpenNameIndex>(16, NameHash{ignoreCase}, NameEqual{ignoreCase});
-            for (std::size_t d = 0; d < open.size(); ++d) {
-              (*openNames)[open[d].name].push_back(static_cast<std::uint32_t>(d));
-            }
-          }
-          const auto found = openNames->find(name);
-          if (found != openNames->end() && !found->second.empty()) match = found->second.back();
-        }
-        if (match < 0) {
-          wellFormed = false;
-          AddEntry(u"lone_end_tag", u"tagname", name, u"offset", tok.start);
-          Rec(innermost()).flags |= XML_ELEM_ILL_FORMED;
-          break;
-        }
-        if (static_cast<std::size_t>(match) + 1 < open.size()) closeUnended(match, tok.start);
-        ElementPosition& e = Rec(open.back().record);
-        e.length = static_cast<std::uint32_t>(tok.end - e.start);
-        e.endTagLength = static_cast<std::uint32_t>(tok.end - tok.start);
-        popName(open.size() - 1);
-        open.pop_back();
+      case TokenKind::kEndTag:
+        CloseElement(state, tok.start, tok.end);
         break;
-      }
       case TokenKind::kError:
-        wellFormed = false;
-        Rec(innermost()).flags |= XML_ELEM_ILL_FORMED;
+        MarkIllFormed(state);
         AddEntry(tok.error, nullptr, {}, u"offset", tok.errorOffset);
         break;
       case TokenKind::kUnterminated:
-        wellFormed = false;
-        Rec(innermost()).flags |= XML_ELEM_ILL_FORMED;
+        MarkIllFormed(state);
         AddEntry(u"unterminated_tag_syntax", u"type", tok.error, u"offset", tok.start);
         break;
       default:
         break;
     }
   }
-  if (!open.empty()) closeUnended(-1, n);
+  if (!state.open.empty()) CloseUnended(state, -1, n);
+  return FinishParse(state);
+}
 
+void XmlDocument::StartIndex(std::size_t textLength) {
+  parent_ = current_ = child_ = 0;
+  scannedElement_ = 0;
+  Reserve(static_cast<std::uint32_t>(textLength / 64 + 8));
+  used_ = 1;
+  ElementPosition& doc = Rec(0);
+  doc = ElementPosition{};
+  doc.length = static_cast<std::uint32_t>(textLength);
+}
+
+// A start tag: the next record, linked as the last child of the innermost
+// open element; unless the tag is empty, the element stays open.
+void XmlDocument::OpenElement(ParseState& state, std::size_t start, std::size_t end, bool empty) {
+  const std::uint32_t index = NewRecord();
+  const std::uint32_t parent = state.Innermost();
+  ElementPosition& e = Rec(index);
+  e.start = static_cast<std::uint32_t>(start);
+  e.startTagLength = static_cast<std::uint32_t>(end - start);
+  e.length = e.startTagLength;
+  e.endTagLength = 0;
+  e.level = static_cast<std::uint32_t>(state.open.size());
+  e.flags = 0;
+  e.parent = parent;
+  e.firstChild = 0;
+  e.next = 0;
+  ElementPosition& p = Rec(parent);
+  if (p.firstChild == 0) {
+    p.firstChild = index;
+    e.previous = index;
+    e.flags |= XML_ELEM_FIRST_CHILD;
+  } else {
+    ElementPosition& first = Rec(p.firstChild);
+    Rec(first.previous).next = index;
+    e.previous = first.previous;
+    first.previous = index;
+  }
+  if (empty) return;
+  const std::u16string_view t(text_);
+  const std::u16string_view name = t.substr(start + 1, NameLength(t, start + 1, end));
+  if (state.openNames) (*state.openNames)[name].push_back(static_cast<std::uint32_t>(state.open.size()));
+  state.open.push_back({index, name});
+}
+
+// An end tag closes the innermost open element of its name; the elements
+// open inside that one were never ended. One that matches nothing is a lone
+// end tag and is otherwise ignored.
+void XmlDocument::CloseElement(ParseState& state, std::size_t start, std::size_t end) {
+  const std::u16string_view t(text_);
+  const std::u16string_view name = t.substr(start + 2, NameLength(t, start + 2, end));
+  std::vector<OpenTag>& open = state.open;
+  std::ptrdiff_t match = -1;
+  if (!open.empty() && SameName(open.back().name, name, state.ignoreCase)) {
+    match = static_cast<std::ptrdiff_t>(open.size()) - 1;
+  } else if (!open.empty()) {
+    if (!state.openNames) {
+      state.openNames =
+          std::make_unique<OpenNameIndex>(16, NameHash{state.ignoreCase}, NameEqual{state.ignoreCase});
+      for (std::size_t d = 0; d < open.size(); ++d) {
+        (*state.openNames)[open[d].name].push_back(static_cast<std::uint32_t>(d));
+      }
+    }
+    const auto found = state.openNames->find(name);
+    if (found != state.openNames->end() && !found->second.empty()) match = found->second.back();
+  }
+  if (match < 0) {
+    state.wellFormed = false;
+    AddEntry(u"lone_end_tag", u"tagname", name, u"offset", start);
+    Rec(state.Innermost()).flags |= XML_ELEM_ILL_FORMED;
+    return;
+  }
+  if (static_cast<std::size_t>(match) + 1 < open.size()) CloseUnended(state, match, start);
+  ElementPosition& e = Rec(open.back().record);
+  e.length = static_cast<std::uint32_t>(end - e.start);
+  e.endTagLength = static_cast<std::uint32_t>(end - start);
+  state.PopName(open.size() - 1);
+  open.pop_back();
+}
+
+void XmlDocument::MarkIllFormed(ParseState& state) {
+  state.wellFormed = false;
+  Rec(state.Innermost()).flags |= XML_ELEM_ILL_FORMED;
+}
+
+// Closes open[keep+1 ..] as never ended (keep == -1: all of them). Their
+// children become following siblings, so the whole run is flattened into the
+// children of open[keep] in document order, each element moved once.
+void XmlDocument::CloseUnended(ParseState& state, std::ptrdiff_t keep, std::size_t offset2) {
+  std::vector<OpenTag>& open = state.open;
+  state.wellFormed = false;
+  const std::uint32_t target = keep >= 0 ? open[static_cast<std::size_t>(keep)].record : 0;
+  for (std::size_t d = open.size(); d-- > static_cast<std::size_t>(keep + 1);) {
+    ElementPosition& e = Rec(open[d].record);
+    AddEntry(u"unended_start_tag", u"tagname", open[d].name, u"offset", e.start, true, offset2);
+    e.flags |= XML_ELEM_NEVER_ENDED;
+    e.length = e.startTagLength;
+    e.endTagLength = 0;
+    state.PopName(d);
+  }
+  bool illFormed = false;
+  std::uint32_t last = 0;
+  for (std::size_t d = static_cast<std::size_t>(keep + 1); d < open.size(); ++d) {
+    const std::uint32_t index = open[d].record;
+    ElementPosition& e = Rec(index);
+    if (e.flags & XML_ELEM_ILL_FORMED) {
+      illFormed = true;
+      e.flags &= ~XML_ELEM_ILL_FORMED;
+    }
+    const std::uint32_t first = e.firstChild;
+    if (first == 0) {
+      last = index;
+      continue;
+    }
+    ElementPosition& firstRec = Rec(first);
+    last = firstRec.previous;
+    firstRec.flags &= ~XML_ELEM_FIRST_CHILD;
+    firstRec.previous = index;
+    e.firstChild = 0;
+    e.next = first;
+    for (std::uint32_t c = first; c != 0; c = Rec(c).next) Rec(c).parent = target;
+  }
+  ElementPosition& targetRec = Rec(target);
+  Rec(targetRec.firstChild).previous = last;
+  if (illFormed) targetRec.flags |= XML_ELEM_ILL_FORMED;
+  open.resize(static_cast<std::size_t>(keep + 1));
+}
+
+// A well-formed document has exactly one top-level element.
+bool XmlDocument::FinishParse(const ParseState& state) {
+  bool wellFormed = state.wellFormed;
   const std::uint32_t root = Rec(0).firstChild;
   if (root == 0) {
     AddEntry(u"no_root_element");
@@ -545,6 +599,9 @@ bool XmlDocument::FindNextChild(std::u16string_view name) {
       child_ = e;
       current_ = Rec(e).parent;
       parent_ = Rec(current_).parent;
+      // Callers walk the children in order and read each one's attributes:
+      // the next one's start tag is fetched while they read this one.
+      if (const std::uint32_t next = Rec(e).next; next != 0) Prefetch(text_.data() + Rec(next).start);
       return true;
     }
   }
@@ -569,14 +626,29 @@ bool XmlDocument::LeaveElement() {
 
 std::u16string XmlDocument::AttributeOf(std::uint32_t index, std::u16string_view name) const {
   if (index == 0 || index >= used_ || name.empty()) return {};
+  const std::u16string_view t(text_);
+  const bool ignoreCase = (flags_ & XML_IGNORE_CASE) != 0;
   const ElementPosition& e = Rec(index);
-  std::size_t vs = 0;
-  std::size_t ve = 0;
-  if (!FindAttribute(text_, e.start + 1, e.start + e.startTagLength, name,
-                     (flags_ & XML_IGNORE_CASE) != 0, vs, ve)) {
-    return {};
+  const std::size_t tagEnd = e.start + e.startTagLength;
+  if (scannedElement_ != index) {
+    scannedElement_ = index;
+    scanned_.clear();
+    scanPosition_ = e.start + 1 + NameLength(t, e.start + 1, tagEnd);
   }
-  return XmlUnescape(std::u16string_view(text_).substr(vs, ve - vs));
+  auto valueOf = [&](const internal::AttributeSpan& a) {
+    const std::u16string_view value(text_.data() + a.valueStart, a.valueEnd - a.valueStart);
+    return a.hasReference ? XmlUnescape(value) : std::u16string(value);
+  };
+  // The first attribute of that name counts, so those already read come first.
+  for (const internal::AttributeSpan& a : scanned_) {
+    if (internal::AttributeNameIs(t, a, name, ignoreCase)) return valueOf(a);
+  }
+  internal::AttributeSpan a;
+  while (scanPosition_ < tagEnd && internal::NextAttribute(t, scanPosition_, tagEnd, a)) {
+    scanned_.push_back(a);
+    if (internal::AttributeNameIs(t, a, name, ignoreCase)) return valueOf(a);
+  }
+  return {};
 }
 
 std::u16string XmlDocument::ChildAttribute(std::u16string_view name) const {
@@ -593,7 +665,9 @@ std::u16string XmlDocument::ElementData() const {
   if ((e.flags & XML_ELEM_NEVER_ENDED) || e.length == e.startTagLength || e.firstChild != 0) return {};
   const std::u16string_view content = std::u16string_view(text_).substr(
       e.start + e.startTagLength, e.length - e.startTagLength - e.endTagLength);
-  if (content.find(u'<') == std::u16string_view::npos) return XmlUnescape(content);
+  if (internal::FindAnyOf3(content.data(), 0, content.size(), u'<', u'<', u'<') == content.size()) {
+    return XmlUnescape(content);
+  }
   std::u16string data;
   std::size_t pos = 0;
   while (pos < content.size()) {
@@ -609,3 +683,5 @@ std::u16string XmlDocument::ElementData() const {
   }
   return data;
 }
+
+}  // namespace veltrona::xml

@@ -3,8 +3,7 @@
 // tree). Navigation moves three cursors (parent, current element, current
 // child) forward over that index; values are cut out and unescaped on demand.
 // Problems never stop a parse: they are collected in the result text.
-#ifndef CLIENT_XML_XML_DOCUMENT_H_
-#define CLIENT_XML_XML_DOCUMENT_H_
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +14,12 @@
 
 #include "client/xml/xml_encoding.h"
 #include "client/xml/xml_file.h"
+
+namespace veltrona::xml {
+
+namespace internal {
+struct AttributeSpan;
+}  // namespace internal
 
 // Document flags.
 constexpr std::uint32_t XML_UTF16LE_FILE = 0x01;  // left by LoadFile
@@ -59,21 +64,21 @@ class XmlDocument {
 
   // Replaces the text and parses it; true when well-formed. A null pointer
   // clears the document.
-  bool SetText(std::u16string_view text);
-  bool SetText(const char16_t* text);
+  [[nodiscard]] bool SetText(std::u16string_view text);
+  [[nodiscard]] bool SetText(const char16_t* text);
   // Takes over the caller's string instead of copying it.
-  bool SetText(std::u16string&& text);
+  [[nodiscard]] bool SetText(std::u16string&& text);
   // Reads a file with encoding detection, then parses it; true when the file
   // was read and is well-formed.
-  bool LoadFile(const std::u16string& path);
+  [[nodiscard]] bool LoadFile(const std::u16string& path);
   // The byte processing of LoadFile, for bytes already in memory.
-  bool LoadBytes(std::string_view bytes);
+  [[nodiscard]] bool LoadBytes(std::string_view bytes);
 
   void ResetPosition();
-  bool FindNextElement(std::u16string_view name = {});
-  bool FindNextChild(std::u16string_view name = {});
-  bool EnterElement();
-  bool LeaveElement();
+  [[nodiscard]] bool FindNextElement(std::u16string_view name = {});
+  [[nodiscard]] bool FindNextChild(std::u16string_view name = {});
+  [[nodiscard]] bool EnterElement();
+  [[nodiscard]] bool LeaveElement();
   std::u16string ChildAttribute(std::u16string_view name) const;
   std::u16string ElementAttribute(std::u16string_view name) const;
   std::u16string ElementData() const;
@@ -107,7 +112,16 @@ class XmlDocument {
     return blocks_[index >> 16][index & 0xFFFF];
   }
 
-  bool Parse();
+  struct ParseState;
+
+  [[nodiscard]] bool Parse();
+  void StartIndex(std::size_t textLength);
+  void OpenElement(ParseState& state, std::size_t start, std::size_t end, bool empty);
+  void CloseElement(ParseState& state, std::size_t start, std::size_t end);
+  void MarkIllFormed(ParseState& state);
+  void CloseUnended(ParseState& state, std::ptrdiff_t keep, std::size_t offset2);
+  [[nodiscard]] bool FinishParse(const ParseState& state);
+  [[nodiscard]] bool ReadFile(const std::u16string& path);
   void ClearIndex();
   void Reserve(std::uint32_t records);
   std::uint32_t NewRecord();
@@ -130,6 +144,14 @@ class XmlDocument {
   std::uint32_t child_ = 0;
   XmlCodePageDecoder decoder_;
   XmlFileReader reader_;
+
+  // The attributes of the element asked about last, as far as its start tag
+  // has been read: the client asks for several attributes of each element,
+  // and each is then found without reading the tag from its start again.
+  // This is why even the const readers must not run concurrently.
+  mutable std::uint32_t scannedElement_ = 0;  // 0: none
+  mutable std::size_t scanPosition_ = 0;      // where reading the tag goes on
+  mutable std::vector<internal::AttributeSpan> scanned_;
 };
 
-#endif  // CLIENT_XML_XML_DOCUMENT_H_
+}  // namespace veltrona::xml

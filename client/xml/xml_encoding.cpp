@@ -1,15 +1,22 @@
 #include "client/xml/xml_encoding.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "client/xml/xml_simd.h"
 #include "client/xml/xml_tables.h"
+
+namespace veltrona::xml {
 
 namespace {
 
 constexpr std::size_t kLongestLookedUpName = 99;
 constexpr char16_t kReplacement = 0xFFFD;
+// Units decoded on the stack before they are appended to the output.
+constexpr std::size_t kChunkUnits = 4096;
 
 // windows-1252 bytes 0x80..0x9F; the five unassigned bytes map to the C1
 // control of the same value, as Windows does.
@@ -60,11 +67,11 @@ std::size_t Utf8Sequence(const unsigned char* p, std::size_t n, std::size_t i, c
   return len;
 }
 
+// Compares a table name (lower case) with `name` lowered; <0, 0, >0.
 int CompareLowered(const char* table, std::u16string_view name) {
   std::size_t i = 0;
   for (; table[i] != '\0' && i < name.size(); ++i) {
-    char16_t b = name[i];
-    if (b >= u'A' && b <= u'Z') b = static_cast<char16_t>(b + 32);
+    const char16_t b = ToAsciiLower(name[i]);
     const char16_t a = static_cast<unsigned char>(table[i]);
     if (a != b) return a < b ? -1 : 1;
   }
@@ -80,20 +87,14 @@ bool XmlCodePageFromName(std::u16string_view name, std::uint32_t& codePage) {
     return true;
   }
   if (name.empty() || name.size() > kLongestLookedUpName) return false;
-  using xml_internal::kEncodingNameCount;
-  using xml_internal::kEncodingNames;
-  std::size_t lo = 0;
-  std::size_t hi = kEncodingNameCount;
-  while (lo < hi) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    const int c = CompareLowered(kEncodingNames[mid].name, name);
-    if (c == 0) {
-      codePage = kEncodingNames[mid].codePage;
-      return true;
-    }
-    if (c < 0) lo = mid + 1; else hi = mid;
-  }
-  return false;
+  const internal::EncodingName* const end = internal::kEncodingNames + internal::kEncodingNameCount;
+  const internal::EncodingName* const found =
+      std::lower_bound(internal::kEncodingNames, end, name, [](const internal::EncodingName& entry, std::u16string_view n) {
+        return CompareLowered(entry.name, n) < 0;
+      });
+  if (found == end || CompareLowered(found->name, name) != 0) return false;
+  codePage = found->codePage;
+  return true;
 }
 
 bool XmlIsValidUtf8(std::string_view bytes) {
@@ -114,56 +115,187 @@ bool XmlIsValidUtf8(std::string_view bytes) {
   return true;
 }
 
+namespace {
+
+// Number of UTF-16 units that well-formed UTF-8 `bytes` turn into: one per
+// byte that is not a continuation byte, two for each four-byte lead.
+std::size_t Utf16Length(const unsigned char* p, std::size_t n) {
+  std::size_t continuations = 0;
+  std::size_t fourByteLeads = 0;
+  std::size_t i = 0;
+#if XML_SCAN_SSE2
+  // As signed bytes, continuation bytes are -128..-65 and four-byte leads
+  // (and the bytes no lead may be) -16..-1. Each lane counts its hits for up
+  // to 255 blocks before the lanes are summed.
+  const __m128i belowLead = _mm_set1_epi8(-64);
+  const __m128i aboveThreeByteLead = _mm_set1_epi8(-17);
+  const __m128i zero = _mm_setzero_si128();
+  auto sum = [&](__m128i lanes) {
+    const __m128i halves = _mm_sad_epu8(lanes, zero);
+    return static_cast<std::size_t>(_mm_cvtsi128_si32(halves)) +
+           static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(halves, 8)));
+  };
+  while (i + 16 <= n) {
+    const std::size_t blocks = std::min<std::size_t>((n - i) / 16, 255);
+    __m128i cont = zero;
+    __m128i four = zero;
+    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      cont = _mm_sub_epi8(cont, _mm_cmplt_epi8(v, belowLead));
+      four = _mm_sub_epi8(four, _mm_and_si128(_mm_cmpgt_epi8(v, aboveThreeByteLead), _mm_cmplt_epi8(v, zero)));
+    }
+    continuations += sum(cont);
+    fourByteLeads += sum(four);
+  }
+#endif
+  for (; i < n; ++i) {
+    continuations += (p[i] & 0xC0) == 0x80;
+    fourByteLeads += p[i] >= 0xF0;
+  }
+  return n - continuations + fourByteLeads;
+}
+
+}  // namespace
+
+std::size_t XmlUtf16LengthOfUtf8(std::string_view bytes) {
+  return Utf16Length(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
 void XmlAppendUtf8(std::string_view bytes, std::u16string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
-  // Never more units than bytes: a four-byte sequence gives a surrogate pair.
-  const std::size_t base = out.size();
-  out.resize(base + n);
-  char16_t* const first = out.data() + base;
-  char16_t* w = first;
+  // Room for exactly the units of well-formed text, so that non-ASCII text
+  // does not keep a unit per byte; ill-formed text may grow it. Text that
+  // fits one block is appended once and needs no count.
+  if (n > kChunkUnits - 16) out.reserve(out.size() + Utf16Length(p, n));
+  // Decoded through a small buffer and appended, so that the output is not
+  // first filled with zeros and then written again.
+  char16_t buffer[kChunkUnits];
+  char16_t* const bufferEnd = buffer + kChunkUnits;
   std::size_t i = 0;
   while (i < n) {
-    // Plain ASCII, many bytes at a time.
+    char16_t* w = buffer;
+    // Each step below writes at most 16 units.
+    while (i < n && w + 16 <= bufferEnd) {
+      if (p[i] < 0x80) {
+        // A lone ASCII unit between non-ASCII ones (the space between two
+        // words of Cyrillic) is not worth a wide step.
+        if (i + 1 < n && p[i + 1] >= 0x80) {
+          *w++ = p[i++];
+          continue;
+        }
+        // ASCII: 16 bytes widened at a time, keeping the units up to the
+        // first non-ASCII byte.
 #if XML_SCAN_SSE2
-    while (i + 16 <= n) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      if (_mm_movemask_epi8(v) != 0) break;
-      const __m128i zero = _mm_setzero_si128();
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(v, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 8), _mm_unpackhi_epi8(v, zero));
-      w += 16;
-      i += 16;
+        const __m128i zero = _mm_setzero_si128();
+        while (i + 16 <= n && w + 16 <= bufferEnd) {
+          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(v, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 8), _mm_unpackhi_epi8(v, zero));
+          const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+          if (mask != 0) {
+            const auto ascii = static_cast<std::size_t>(std::countr_zero(mask));
+            w += ascii;
+            i += ascii;
+            break;
+          }
+          w += 16;
+          i += 16;
+        }
+#endif
+        const std::size_t stop = std::min(n, i + static_cast<std::size_t>(bufferEnd - w));
+        while (i < stop && p[i] < 0x80) *w++ = p[i++];
+        continue;
+      }
+      const unsigned char b0 = p[i];
+      // Two- and three-byte sequences, the usual non-ASCII text, decoded
+      // inline; everything else goes through the full check.
+      if (b0 >= 0xC2 && b0 <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+        *w++ = static_cast<char16_t>((b0 & 0x1F) << 6 | (p[i + 1] & 0x3F));
+        i += 2;
+        continue;
+      }
+      if ((b0 & 0xF0) == 0xE0 && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80 &&
+          !(b0 == 0xE0 && p[i + 1] < 0xA0) && !(b0 == 0xED && p[i + 1] > 0x9F)) {
+        *w++ = static_cast<char16_t>((b0 & 0x0F) << 12 | (p[i + 1] & 0x3F) << 6 | (p[i + 2] & 0x3F));
+        i += 3;
+        continue;
+      }
+      char32_t cp;
+      std::size_t bad;
+      const std::size_t len = Utf8Sequence(p, n, i, cp, bad);
+      if (len == 0) {
+        *w++ = kReplacement;
+        i += bad;
+      } else if (cp >= 0x10000) {
+        cp -= 0x10000;
+        *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+        *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        i += len;
+      } else {
+        *w++ = static_cast<char16_t>(cp);
+        i += len;
+      }
+    }
+    out.append(buffer, static_cast<std::size_t>(w - buffer));
+  }
+}
+
+namespace {
+
+// The units for bytes 0x80..0xFF of a single-byte code page.
+struct HighHalf {
+  char16_t units[128];
+};
+
+constexpr HighHalf MakeHighHalf(std::uint32_t codePage) {
+  HighHalf h{};
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    char16_t u = static_cast<char16_t>(b);
+    if (codePage == 20127) u = kReplacement;
+    if (codePage == 1252 && b < 0xA0) u = kWindows1252High[b - 0x80];
+    h.units[b - 0x80] = u;
+  }
+  return h;
+}
+
+constexpr HighHalf kUsAscii = MakeHighHalf(20127);
+constexpr HighHalf kLatin1 = MakeHighHalf(28591);
+constexpr HighHalf kWindows1252 = MakeHighHalf(1252);
+
+// One unit per byte: ASCII widened 16 bytes at a time, the rest looked up;
+// through a small buffer, as in XmlAppendUtf8.
+void DecodeSingleByte(std::string_view bytes, const HighHalf& high, std::u16string& out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  out.reserve(n);
+  char16_t buffer[kChunkUnits];
+  std::size_t i = 0;
+  while (i < n) {
+    const std::size_t count = std::min(n - i, kChunkUnits);
+    const unsigned char* chunk = p + i;
+    std::size_t k = 0;
+#if XML_SCAN_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    for (; k + 16 <= count; k += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + k));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + k), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + k + 8), _mm_unpackhi_epi8(v, zero));
+      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+      while (mask != 0) {
+        const auto at = k + static_cast<std::size_t>(std::countr_zero(mask));
+        mask &= mask - 1;
+        buffer[at] = high.units[chunk[at] - 0x80];
+      }
     }
 #endif
-    while (i + 8 <= n) {
-      std::uint64_t v;
-      std::memcpy(&v, p + i, sizeof v);
-      if (v & 0x8080808080808080ull) break;
-      for (int k = 0; k < 8; ++k) w[k] = p[i + k];
-      w += 8;
-      i += 8;
-    }
-    while (i < n && p[i] < 0x80) *w++ = p[i++];
-    if (i >= n) break;
-    char32_t cp;
-    std::size_t bad;
-    const std::size_t len = Utf8Sequence(p, n, i, cp, bad);
-    if (len == 0) {
-      *w++ = kReplacement;
-      i += bad;
-    } else if (cp >= 0x10000) {
-      cp -= 0x10000;
-      *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-      *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-      i += len;
-    } else {
-      *w++ = static_cast<char16_t>(cp);
-      i += len;
-    }
+    for (; k < count; ++k) buffer[k] = chunk[k] < 0x80 ? chunk[k] : high.units[chunk[k] - 0x80];
+    out.append(buffer, count);
+    i += count;
   }
-  out.resize(base + static_cast<std::size_t>(w - first));
 }
+
+}  // namespace
 
 bool XmlDecodePortable(std::uint32_t codePage, std::string_view bytes, std::u16string& out) {
   out.clear();
@@ -172,23 +304,14 @@ bool XmlDecodePortable(std::uint32_t codePage, std::string_view bytes, std::u16s
       XmlAppendUtf8(bytes, out);
       return true;
     case 20127:
-      out.reserve(bytes.size());
-      for (const char b : bytes) {
-        const auto u = static_cast<unsigned char>(b);
-        out.push_back(u < 0x80 ? u : kReplacement);
-      }
+      DecodeSingleByte(bytes, kUsAscii, out);
       return true;
     case 28591:
-      out.reserve(bytes.size());
-      for (const char b : bytes) out.push_back(static_cast<unsigned char>(b));
+      DecodeSingleByte(bytes, kLatin1, out);
       return true;
     case XML_CP_ANSI:
     case 1252:
-      out.reserve(bytes.size());
-      for (const char b : bytes) {
-        const auto u = static_cast<unsigned char>(b);
-        out.push_back((u >= 0x80 && u < 0xA0) ? kWindows1252High[u - 0x80] : u);
-      }
+      DecodeSingleByte(bytes, kWindows1252, out);
       return true;
     default:
       return false;
@@ -202,3 +325,5 @@ XmlCodePageDecoder XmlDefaultDecoder() {
   return &XmlDecodePortable;
 #endif
 }
+
+}  // namespace veltrona::xml

@@ -1,10 +1,12 @@
 // Encoding names, UTF-8 checks and the conversion of 8-bit text to UTF-16.
-#ifndef CLIENT_XML_XML_ENCODING_H_
-#define CLIENT_XML_XML_ENCODING_H_
+#pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+namespace veltrona::xml {
 
 // Code page 0 stands for the system's ANSI code page, as CP_ACP does.
 constexpr std::uint32_t XML_CP_ANSI = 0;
@@ -13,10 +15,13 @@ constexpr std::uint32_t XML_CP_UTF8 = 65001;
 // Turns an encoding name into a Windows code page. "UTF-32..." (capitals as
 // written) gives 65005; other names are looked up ignoring ASCII case; names of
 // 100 units or more are never looked up. Returns false for an unknown name.
-bool XmlCodePageFromName(std::u16string_view name, std::uint32_t& codePage);
+[[nodiscard]] bool XmlCodePageFromName(std::u16string_view name, std::uint32_t& codePage);
 
 // True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates).
-bool XmlIsValidUtf8(std::string_view bytes);
+[[nodiscard]] bool XmlIsValidUtf8(std::string_view bytes);
+
+// The number of UTF-16 units that `bytes`, read as well-formed UTF-8, give.
+std::size_t XmlUtf16LengthOfUtf8(std::string_view bytes);
 
 // Appends `bytes` read as UTF-8; each ill-formed sequence becomes U+FFFD.
 void XmlAppendUtf8(std::string_view bytes, std::u16string& out);
@@ -28,14 +33,14 @@ using XmlCodePageDecoder = bool (*)(std::uint32_t codePage, std::string_view byt
 
 // Handles UTF-8, US-ASCII (20127), ISO-8859-1 (28591) and windows-1252, which
 // also stands in for the ANSI code page.
-bool XmlDecodePortable(std::uint32_t codePage, std::string_view bytes, std::u16string& out);
+[[nodiscard]] bool XmlDecodePortable(std::uint32_t codePage, std::string_view bytes, std::u16string& out);
 
 #ifdef _WIN32
 // MultiByteToWideChar with every code page the system has.
-bool XmlDecodeWindows(std::uint32_t codePage, std::string_view bytes, std::u16string& out);
+[[nodiscard]] bool XmlDecodeWindows(std::uint32_t codePage, std::string_view bytes, std::u16string& out);
 #endif
 
 // The platform's converter: Windows' own where it exists, else the portable one.
 XmlCodePageDecoder XmlDefaultDecoder();
 
-#endif  // CLIENT_XML_XML_ENCODING_H_
+}  // namespace veltrona::xml

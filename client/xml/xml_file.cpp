@@ -10,6 +10,8 @@
 #include <system_error>
 #endif
 
+namespace veltrona::xml {
+
 #ifndef _WIN32
 namespace {
 
@@ -81,3 +83,5 @@ XmlFileReader XmlDefaultFileReader() {
   return &XmlReadFilePortable;
 #endif
 }
+
+}  // namespace veltrona::xml

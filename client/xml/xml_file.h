@@ -1,10 +1,11 @@
 // Reading a whole file for the XML reader, with the system's error on failure.
-#ifndef CLIENT_XML_XML_FILE_H_
-#define CLIENT_XML_XML_FILE_H_
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+namespace veltrona::xml {
 
 // Largest file or text the reader takes: offsets in the element index are 32-bit.
 constexpr std::size_t XML_MAX_TEXT_LENGTH = 0x7FFFFFFF;
@@ -22,10 +23,10 @@ using XmlFileReader = XmlFileStatus (*)(const std::u16string& path, std::string&
 
 #ifndef _WIN32
 // Standard library streams; error numbers are errno values.
-XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes);
+[[nodiscard]] XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes);
 #else
 // CreateFileW/ReadFile; error numbers are GetLastError() values.
-XmlFileStatus XmlReadFileWindows(const std::u16string& path, std::string& bytes);
+[[nodiscard]] XmlFileStatus XmlReadFileWindows(const std::u16string& path, std::string& bytes);
 #endif
 
 XmlFileReader XmlDefaultFileReader();
@@ -33,4 +34,4 @@ XmlFileReader XmlDefaultFileReader();
 // Keeps the text up to its first line break.
 std::u16string XmlFirstLine(std::u16string text);
 
-#endif  // CLIENT_XML_XML_FILE_H_
+}  // namespace veltrona::xml

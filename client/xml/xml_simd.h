@@ -1,7 +1,6 @@
 // Whether the scanning loops may use SSE2 (every x86-64 compiler has it).
 // Defining XML_SCAN_SCALAR forces the plain C++ loops, so that they are tested too.
-#ifndef CLIENT_XML_XML_SIMD_H_
-#define CLIENT_XML_XML_SIMD_H_
+#pragma once
 
 #if !defined(XML_SCAN_SCALAR) && \
     (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
@@ -11,4 +10,3 @@
 #define XML_SCAN_SSE2 0
 #endif
 
-#endif  // CLIENT_XML_XML_SIMD_H_

@@ -3,7 +3,7 @@
 
 #include "client/xml/xml_tables.h"
 
-namespace xml_internal {
+namespace veltrona::xml::internal {
 
 // Sorted by lower-case name, then by exact name, so that names that differ only
 // in case sit next to each other.
@@ -682,4 +682,4 @@ const EncodingName kEncodingNames[] = {
 };
 const std::size_t kEncodingNameCount = sizeof(kEncodingNames) / sizeof(kEncodingNames[0]);
 
-}  // namespace xml_internal
+}  // namespace veltrona::xml::internal

@@ -1,11 +1,10 @@
 // Static name tables used by the XML reader.
-#ifndef CLIENT_XML_XML_TABLES_H_
-#define CLIENT_XML_XML_TABLES_H_
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace xml_internal {
+namespace veltrona::xml::internal {
 
 struct EntityName {
   const char* name;
@@ -22,6 +21,5 @@ extern const std::size_t kEntityNameCount;
 extern const EncodingName kEncodingNames[];
 extern const std::size_t kEncodingNameCount;
 
-}  // namespace xml_internal
+}  // namespace veltrona::xml::internal
 
-#endif  // CLIENT_XML_XML_TABLES_H_

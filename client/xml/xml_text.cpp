@@ -1,26 +1,25 @@
 #include "client/xml/xml_text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
+#include "base/ascii.h"
 #include "client/xml/xml_tables.h"
+#include "client/xml/xml_tokenizer.h"
+
+namespace veltrona::xml {
 
 namespace {
 
-char16_t AsciiLower(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
-
-bool IsAsciiAlnum(char16_t c) {
-  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
+bool IsAsciiAlnum(char16_t c) { return IsAsciiLetter(c) || IsAsciiDigit(c); }
 
 // Compares the table name with `name` ignoring ASCII case; <0, 0, >0.
 int CompareFolded(const char* table, std::u16string_view name) {
   std::size_t i = 0;
   for (; table[i] != '\0' && i < name.size(); ++i) {
-    const char16_t a = AsciiLower(static_cast<char16_t>(static_cast<unsigned char>(table[i])));
-    const char16_t b = AsciiLower(name[i]);
+    const char16_t a = ToAsciiLower(static_cast<char16_t>(static_cast<unsigned char>(table[i])));
+    const char16_t b = ToAsciiLower(name[i]);
     if (a != b) return a < b ? -1 : 1;
   }
   if (table[i] == '\0') return i == name.size() ? 0 : -1;
@@ -139,14 +138,21 @@ std::u16string Escape(std::u16string_view text, unsigned options, bool attribute
 }  // namespace
 
 char32_t XmlLookupEntity(std::u16string_view name) {
-  using xml_internal::kEntityNameCount;
-  using xml_internal::kEntityNames;
-  std::size_t lo = 0;
-  std::size_t hi = kEntityNameCount;
-  while (lo < hi) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    if (CompareFolded(kEntityNames[mid].name, name) < 0) lo = mid + 1; else hi = mid;
-  }
+  // XML's own five, spelled as they nearly always are, need no search: an
+  // exact-case match wins anyway.
+  if (name == u"amp") return u'&';
+  if (name == u"lt") return u'<';
+  if (name == u"gt") return u'>';
+  if (name == u"quot") return u'"';
+  if (name == u"apos") return u'\'';
+  using internal::kEntityNameCount;
+  using internal::kEntityNames;
+  const std::size_t lo = static_cast<std::size_t>(
+      std::lower_bound(kEntityNames, kEntityNames + kEntityNameCount, name,
+                       [](const internal::EntityName& entry, std::u16string_view n) {
+                         return CompareFolded(entry.name, n) < 0;
+                       }) -
+      kEntityNames);
   // [lo, end) now starts with every spelling equal to `name` ignoring case.
   std::size_t fallback = kEntityNameCount;
   for (std::size_t i = lo; i < kEntityNameCount && CompareFolded(kEntityNames[i].name, name) == 0; ++i) {
@@ -157,27 +163,33 @@ char32_t XmlLookupEntity(std::u16string_view name) {
 }
 
 void XmlAppendUnescaped(std::u16string_view text, std::u16string& out) {
+  const char16_t* p = text.data();
+  const std::size_t n = text.size();
   std::size_t runStart = 0;
-  std::size_t i = text.find(u'&');
-  while (i != std::u16string_view::npos) {
+  std::size_t i = internal::FindAnyOf3(p, 0, n, u'&', u'&', u'&');
+  while (i < n) {
     std::size_t end = 0;
     const char32_t value = ReadReference(text, i, end);
     if (value != 0) {
-      out.append(text.substr(runStart, i - runStart));
+      out.append(p + runStart, i - runStart);
       AppendCodePoint(value, out);
       runStart = end;
-      i = text.find(u'&', end);
+      i = internal::FindAnyOf3(p, end, n, u'&', u'&', u'&');
     } else {
-      i = text.find(u'&', i + 1);
+      i = internal::FindAnyOf3(p, i + 1, n, u'&', u'&', u'&');
     }
   }
-  out.append(text.substr(runStart));
+  out.append(p + runStart, n - runStart);
 }
 
 std::u16string XmlUnescape(std::u16string_view text) {
+  // Most values hold no reference at all: one scan, one copy.
+  const std::size_t amp = internal::FindAnyOf3(text.data(), 0, text.size(), u'&', u'&', u'&');
+  if (amp == text.size()) return std::u16string(text);
   std::u16string out;
   out.reserve(text.size());
-  XmlAppendUnescaped(text, out);
+  out.append(text.data(), amp);
+  XmlAppendUnescaped(text.substr(amp), out);
   return out;
 }
 
@@ -203,3 +215,5 @@ std::u16string XmlEscapeCData(std::u16string_view text) {
   out += u"]]>";
   return out;
 }
+
+}  // namespace veltrona::xml

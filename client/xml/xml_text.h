@@ -1,9 +1,10 @@
 // Escaping and unescaping of XML text, shared by the reader and any writer.
-#ifndef CLIENT_XML_XML_TEXT_H_
-#define CLIENT_XML_XML_TEXT_H_
+#pragma once
 
 #include <string>
 #include <string_view>
+
+namespace veltrona::xml {
 
 // Writer option: an "&" that already starts a reference ("&#..;" or "&name;")
 // is written as it is instead of as "&amp;".
@@ -26,4 +27,4 @@ void XmlAppendUnescaped(std::u16string_view text, std::u16string& out);
 // differs only in case is taken (so "&ALPHA;" reads as the small alpha).
 char32_t XmlLookupEntity(std::u16string_view name);
 
-#endif  // CLIENT_XML_XML_TEXT_H_
+}  // namespace veltrona::xml

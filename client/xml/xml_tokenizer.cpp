@@ -6,7 +6,7 @@
 
 #include "client/xml/xml_simd.h"
 
-namespace xml_internal {
+namespace veltrona::xml::internal {
 
 namespace {
 
@@ -23,10 +23,6 @@ constexpr std::size_t kNpos = std::u16string_view::npos;
 bool StartsStartTag(char16_t c) {
   // Letters, ":", "_" and everything above "`", which takes in all non-ASCII.
   return (c >= u'A' && c <= u'Z') || c == u':' || c == u'_' || c > u'`';
-}
-
-char16_t FoldAscii(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
 }
 
 Token Make(TokenKind kind, std::size_t start, std::size_t end) {
@@ -60,19 +56,21 @@ std::size_t FindTagClose(std::u16string_view text, std::size_t from) {
   char16_t quote = 0;
   std::size_t i = from;
 #if XML_SCAN_SSE2
-  // Attribute values are short, so one pass marks every ">" and quote in eight
-  // units and the marks are walked in order.
+  // Attribute values are short, so one pass marks every ">" and quote in
+  // sixteen units, one bit per unit, and the marks are walked in order.
   const __m128i gt = _mm_set1_epi16(u'>');
   const __m128i dq = _mm_set1_epi16(u'"');
   const __m128i sq = _mm_set1_epi16(u'\'');
-  for (; i + 8 <= n; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi16(v, gt), _mm_cmpeq_epi16(v, dq)), _mm_cmpeq_epi16(v, sq))));
+  auto marks = [&](__m128i v) {
+    return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, gt), _mm_cmpeq_epi16(v, dq)), _mm_cmpeq_epi16(v, sq));
+  };
+  for (; i + 16 <= n; i += 16) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 8));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(marks(lo), marks(hi))));
     while (mask != 0) {
-      const int bit = std::countr_zero(mask);
-      mask &= ~(3u << bit);
-      const std::size_t at = i + static_cast<std::size_t>(bit) / 2;
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask));
+      mask &= mask - 1;
       const char16_t c = p[at];
       if (quote != 0) {
         if (c == quote) quote = 0;
@@ -227,64 +225,91 @@ Token NextToken(std::u16string_view text, std::size_t pos) {
 }
 
 std::size_t NameLength(std::u16string_view text, std::size_t pos, std::size_t end) {
+  const char16_t* p = text.data();
   std::size_t i = pos;
-  while (i < end && !IsNameEnd(text[i])) ++i;
+#if XML_SCAN_SSE2
+  // Every unit that can end a name lies below 64 and few name units do, so
+  // eight units at a time are sifted for those and only they are looked at.
+  const __m128i limit = _mm_set1_epi16(64);
+  for (; i + 8 <= end; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // Signed: units from U+8000 up count as low too and are looked at.
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(v, limit)));
+    while (mask != 0) {
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+      if (IsNameEnd(p[at])) return at - pos;
+      mask &= mask - 1;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  while (i < end && !IsNameEnd(p[i])) ++i;
   return i - pos;
 }
 
-bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end,
-                 std::u16string_view name, bool ignoreCase) {
-  if (name.size() > end - pos) return false;
-  for (std::size_t k = 0; k < name.size(); ++k) {
-    const char16_t c = text[pos + k];
-    if (IsNameEnd(c)) return false;
-    if (c != name[k] && !(ignoreCase && FoldAscii(c) == FoldAscii(name[k]))) return false;
+bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEnd, AttributeSpan& attribute) {
+  const char16_t* p = text.data();
+  std::size_t i = pos;
+  while (i < tagEnd) {
+    while (i < tagEnd && IsXmlSpace(p[i])) ++i;
+    if (i >= tagEnd || p[i] == u'>') break;
+    const std::size_t attrName = i;
+    i += NameLength(text, i, tagEnd);
+    const std::size_t attrNameEnd = i;
+    if (attrNameEnd == attrName && (p[i] == u'/' || p[i] == u'?')) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < tagEnd && IsXmlSpace(p[j])) ++j;
+    std::size_t vStart = i;
+    std::size_t vEnd = i;
+    bool hasReference = false;
+    if (j < tagEnd && p[j] == u'=') {
+      ++j;
+      while (j < tagEnd && IsXmlSpace(p[j])) ++j;
+      if (j < tagEnd && (p[j] == u'"' || p[j] == u'\'')) {
+        const char16_t quote = p[j];
+        vStart = j + 1;
+        vEnd = FindAnyOf3(p, vStart, tagEnd, quote, u'&', quote);
+        if (vEnd < tagEnd && p[vEnd] == u'&') {
+          hasReference = true;
+          vEnd = FindAnyOf3(p, vEnd, tagEnd, quote, quote, quote);
+        }
+        i = vEnd < tagEnd ? vEnd + 1 : tagEnd;
+      } else {
+        vStart = j;
+        vEnd = j;
+        while (vEnd < tagEnd && !IsXmlSpace(p[vEnd]) && p[vEnd] != u'>') {
+          hasReference = hasReference || p[vEnd] == u'&';
+          ++vEnd;
+        }
+        i = vEnd;
+      }
+    }
+    // A name of no units (a stray "=" and its value) can never be asked for.
+    if (attrNameEnd == attrName) continue;
+    attribute = {attrName, attrNameEnd, vStart, vEnd, hasReference};
+    pos = i;
+    return true;
   }
-  const std::size_t after = pos + name.size();
-  return after == end || IsNameEnd(text[after]);
+  pos = tagEnd;
+  return false;
 }
 
 bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t tagEnd,
                    std::u16string_view name, bool ignoreCase, std::size_t& valueStart,
                    std::size_t& valueEnd) {
-  std::size_t i = nameStart + NameLength(text, nameStart, tagEnd);
-  while (i < tagEnd) {
-    while (i < tagEnd && IsXmlSpace(text[i])) ++i;
-    if (i >= tagEnd || text[i] == u'>') return false;
-    const std::size_t attrName = i;
-    i += NameLength(text, i, tagEnd);
-    const std::size_t attrNameEnd = i;
-    if (attrNameEnd == attrName && (text[i] == u'/' || text[i] == u'?')) {
-      ++i;
-      continue;
-    }
-    std::size_t j = i;
-    while (j < tagEnd && IsXmlSpace(text[j])) ++j;
-    std::size_t vStart = i;
-    std::size_t vEnd = i;
-    if (j < tagEnd && text[j] == u'=') {
-      ++j;
-      while (j < tagEnd && IsXmlSpace(text[j])) ++j;
-      if (j < tagEnd && (text[j] == u'"' || text[j] == u'\'')) {
-        const char16_t quote = text[j];
-        vStart = j + 1;
-        vEnd = vStart;
-        while (vEnd < tagEnd && text[vEnd] != quote) ++vEnd;
-        i = vEnd < tagEnd ? vEnd + 1 : tagEnd;
-      } else {
-        vStart = j;
-        vEnd = j;
-        while (vEnd < tagEnd && !IsXmlSpace(text[vEnd]) && text[vEnd] != u'>') ++vEnd;
-        i = vEnd;
-      }
-    }
-    if (attrNameEnd > attrName && NameMatches(text, attrName, attrNameEnd, name, ignoreCase)) {
-      valueStart = vStart;
-      valueEnd = vEnd;
+  std::size_t pos = nameStart + NameLength(text, nameStart, tagEnd);
+  AttributeSpan attribute;
+  while (NextAttribute(text, pos, tagEnd, attribute)) {
+    if (AttributeNameIs(text, attribute, name, ignoreCase)) {
+      valueStart = attribute.valueStart;
+      valueEnd = attribute.valueEnd;
       return true;
     }
   }
   return false;
 }
 
-}  // namespace xml_internal
+}  // namespace veltrona::xml::internal

@@ -1,12 +1,15 @@
 // Splits XML text into tokens: white space, text, tags, comments, CDATA
 // sections, processing instructions, DOCTYPEs and syntax errors.
-#ifndef CLIENT_XML_XML_TOKENIZER_H_
-#define CLIENT_XML_XML_TOKENIZER_H_
+#pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
-namespace xml_internal {
+#include "base/ascii.h"
+
+namespace veltrona::xml::internal {
 
 enum class TokenKind {
   kWhiteSpace,
@@ -32,14 +35,18 @@ struct Token {
   std::size_t errorOffset = 0;
 };
 
-inline bool IsXmlSpace(char16_t c) {
-  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
-}
+// Both sets below lie under U+0040, so each is one bit mask over the units
+// 0..63: names and attributes are scanned a unit at a time, and a shift is
+// cheaper than a chain of comparisons.
+inline constexpr std::uint64_t kXmlSpaceMask =
+    (1ull << u' ') | (1ull << u'\t') | (1ull << u'\r') | (1ull << u'\n');
+inline constexpr std::uint64_t kNameEndMask =
+    kXmlSpaceMask | (1ull << u'/') | (1ull << u'=') | (1ull << u'>') | (1ull << u'?');
+
+inline bool IsXmlSpace(char16_t c) { return c < 64 && ((kXmlSpaceMask >> c) & 1) != 0; }
 
 // Names end at white space, "/", "=", ">" or "?".
-inline bool IsNameEnd(char16_t c) {
-  return IsXmlSpace(c) || c == u'/' || c == u'=' || c == u'>' || c == u'?';
-}
+inline bool IsNameEnd(char16_t c) { return c < 64 && ((kNameEndMask >> c) & 1) != 0; }
 
 // Index of the first unit at or after `pos` that equals any of a, b, c (pass
 // the same unit more than once for fewer), or `end` when there is none.
@@ -52,17 +59,62 @@ Token NextToken(std::u16string_view text, std::size_t pos);
 // Length of the name that starts at `pos`, at most up to `end`.
 std::size_t NameLength(std::u16string_view text, std::size_t pos, std::size_t end);
 
+// One attribute of a tag: its name and its raw value (empty when it has
+// none), as offsets into the text.
+struct AttributeSpan {
+  std::size_t nameStart = 0;
+  std::size_t nameEnd = 0;
+  std::size_t valueStart = 0;
+  std::size_t valueEnd = 0;
+  bool hasReference = false;  // the value holds an "&" and must be unescaped
+};
+
+// Reads the attribute at or after `pos` in a tag that ends at `tagEnd`, and
+// moves `pos` past it. Returns false, with `pos` at `tagEnd`, when there is
+// none left. Start at the end of the tag's own name.
+[[nodiscard]] bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEnd,
+                                 AttributeSpan& attribute);
+
+// Compares the name in the text at `pos` with `name` over its whole length.
+inline bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end, std::u16string_view name,
+                        bool ignoreCase) {
+  if (name.size() > end - pos) return false;
+  const char16_t* p = text.data() + pos;
+  const std::size_t after = pos + name.size();
+  if (after != end && !IsNameEnd(text[after])) return false;
+  if (!ignoreCase) {
+    // Equal units first: a unit that ends a name can then only be in both.
+    if (name.empty()) return true;
+    if (p[0] != name[0] || std::memcmp(p, name.data(), name.size() * sizeof(char16_t)) != 0) return false;
+    for (const char16_t c : name) {
+      if (IsNameEnd(c)) return false;
+    }
+    return true;
+  }
+  for (std::size_t k = 0; k < name.size(); ++k) {
+    const char16_t c = p[k];
+    if (IsNameEnd(c)) return false;
+    if (c != name[k] && ToAsciiLower(c) != ToAsciiLower(name[k])) return false;
+  }
+  return true;
+}
+
+// Whether the attribute's name is `name` over its whole length. The span
+// holds no unit that ends a name, so equal lengths and units are enough.
+inline bool AttributeNameIs(std::u16string_view text, const AttributeSpan& attribute, std::u16string_view name,
+                            bool ignoreCase) {
+  if (attribute.nameEnd - attribute.nameStart != name.size()) return false;
+  if (ignoreCase) return NameMatches(text, attribute.nameStart, attribute.nameEnd, name, true);
+  const char16_t* p = text.data() + attribute.nameStart;
+  return p[0] == name[0] && std::memcmp(p, name.data(), name.size() * sizeof(char16_t)) == 0;
+}
+
 // Finds attribute `name` in the tag text [nameStart, tagEnd) where nameStart is
 // the first character of the tag's own name. Returns false when absent; else
 // sets [valueStart, valueEnd) to the raw value.
-bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t tagEnd,
+[[nodiscard]] bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t tagEnd,
                    std::u16string_view name, bool ignoreCase, std::size_t& valueStart,
                    std::size_t& valueEnd);
 
-// Compares the name in the text at `pos` with `name` over its whole length.
-bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end,
-                 std::u16string_view name, bool ignoreCase);
+}  // namespace veltrona::xml::internal
 
-}  // namespace xml_internal
-
-#endif  // CLIENT_XML_XML_TOKENIZER_H_

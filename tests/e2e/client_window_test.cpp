@@ -15,75 +15,39 @@
 
 #include "base/unique_handle_win.h"
 #include "client/resources/resource.h"
+#include "tests/test_text.h"
 #include "tests/win_test_support/client_window_win.h"
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/loopback_listener_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
 namespace veltrona {
 namespace {
 
 using test_support::Answer;
+using test_support::Ascii;
 using Client = test_support::ClientProcess;
 using test_support::ClientWindow;
+using test_support::DeleteValue;
+using test_support::ForgetConfigHost;
 using test_support::InstalledService;
+using test_support::KeyExists;
+using test_support::kInternetSettings;
+using test_support::kMachineKey;
+using test_support::kUserKey;
+using test_support::PointClientAtConfigHost;
+using test_support::ReadDword;
+using test_support::ReadString;
+using test_support::ScreenshotPath;
+using test_support::SetDword;
+using test_support::SetString;
 using test_support::WaitFor;
 using test_support::WaitForMessageBox;
 
 constexpr unsigned short kConfigPort = 18990;
-constexpr wchar_t kMachineKey[] = L"Software\\VeltronaVPN";
-constexpr wchar_t kUserKey[] = L"SOFTWARE\\VeltronaVPN";
-constexpr wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-void SetValue(HKEY hive, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
-  UniqueRegKey opened;
-  ASSERT_EQ(::RegCreateKeyExW(hive, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.Put(), nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(::RegSetValueExW(opened.Get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-}
-
-void SetString(HKEY hive, const wchar_t* key, const wchar_t* name, const std::wstring& value) {
-  SetValue(hive, key, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-void SetDword(HKEY hive, const wchar_t* key, const wchar_t* name, DWORD value) {
-  SetValue(hive, key, name, REG_DWORD, &value, sizeof value);
-}
-
-void DeleteValue(HKEY hive, const wchar_t* key, const wchar_t* name) {
-  UniqueRegKey opened;
-  if (::RegOpenKeyExW(hive, key, 0, KEY_SET_VALUE, opened.Put()) == ERROR_SUCCESS) {
-    ::RegDeleteValueW(opened.Get(), name);
-  }
-}
-
-std::wstring ReadString(HKEY hive, const wchar_t* key, const wchar_t* name) {
-  wchar_t text[512] = {};
-  DWORD size = sizeof text - sizeof(wchar_t);
-  if (::RegGetValueW(hive, key, name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return L"(missing)";
-  return text;
-}
-
-DWORD ReadDword(HKEY hive, const wchar_t* key, const wchar_t* name) {
-  DWORD value = 0xDEAD;
-  DWORD size = sizeof value;
-  if (::RegGetValueW(hive, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) return 0xDEAD;
-  return value;
-}
-
-bool KeyExists(HKEY hive, const wchar_t* key) {
-  UniqueRegKey opened;
-  const bool exists = ::RegOpenKeyExW(hive, key, 0, KEY_QUERY_VALUE, opened.Put()) == ERROR_SUCCESS;
-  if (!exists) (void)opened.Release();
-  return exists;
-}
-
-std::string UnixPath(const std::wstring& dos_path) {
-  std::string path;
-  for (wchar_t c : dos_path.substr(2)) path.push_back(c == L'\\' ? '/' : static_cast<char>(c));
-  return path;
-}
 
 // The prefix user's local application-data folder, where the client's
 // cleaner finds the browsers' profiles.
@@ -112,7 +76,7 @@ class ClientWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     service_ = new InstalledService();
-    const std::wstring demo = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
+    const std::wstring demo = test_support::DemoContent();
     host_ = new test_support::ConfigHost(kConfigPort, demo);
   }
   static void TearDownTestSuite() {
@@ -128,12 +92,12 @@ class ClientWindowTest : public ::testing::Test {
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
     ASSERT_TRUE(SingleInstanceFree()) << "an earlier client still holds its mutex";
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
-    SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort));
+    PointClientAtConfigHost(kConfigPort);
     DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup");
   }
   void TearDown() override {
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
-    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host");
+    ForgetConfigHost();
     DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Hide at startup");
   }
 
@@ -151,16 +115,10 @@ class ClientWindowTest : public ::testing::Test {
     const bool connected = window.WaitForText(IDC_STATUS, L"connected");
     std::string boxes;
     if (!connected) {
-      for (const auto& box : test_support::MessageBoxes()) boxes += Narrow(box.text) + "; ";
+      for (const auto& box : test_support::MessageBoxes()) boxes += Ascii(box.text) + "; ";
     }
-    ASSERT_TRUE(connected) << "status: " << Narrow(window.Text(IDC_STATUS)) << ", boxes: " << boxes
+    ASSERT_TRUE(connected) << "status: " << Ascii(window.Text(IDC_STATUS)) << ", boxes: " << boxes
                            << "\nservice.log:\n" << InstalledService::LogText();
-  }
-  static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-  static std::string Artefact(const std::string& name) {
-    const std::wstring folder = test_support::BinFolder() + L"..\\screenshots";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    return UnixPath(folder + L"\\") + name;
   }
 
   static InstalledService* service_;
@@ -196,7 +154,7 @@ TEST_F(ClientWindowTest, EmptyFieldsAreNamedInOrderAndNothingConnects) {
   }
   EXPECT_EQ(window->Text(IDC_STATUS), L"disconnected");
   EXPECT_EQ(test_support::CountProcesses(L"openvpn.exe"), 0u);
-  EXPECT_TRUE(window->Screenshot(Artefact("main-window-disconnected.png")));
+  EXPECT_TRUE(window->Screenshot(ScreenshotPath("main-window-disconnected.png")));
 }
 
 TEST_F(ClientWindowTest, ConnectHidesToTheTrayDisconnectAndExitTakeItDownAndTheNextStartFillsTheFields) {
@@ -214,12 +172,12 @@ TEST_F(ClientWindowTest, ConnectHidesToTheTrayDisconnectAndExitTakeItDownAndTheN
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\VeltronaVPN\\CredCache"));
     // The statistics timer asks OpenVPN every second.
     EXPECT_TRUE(WaitFor([&] { return window->Text(IDC_BYTES_RECEIVED) != L"0 bytes"; }, 10000))
-        << Narrow(window->Text(IDC_BYTES_RECEIVED));
+        << Ascii(window->Text(IDC_BYTES_RECEIVED));
 
     // Back from the tray with a double click.
     window->TrayMessage(WM_LBUTTONDBLCLK);
     EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
-    EXPECT_TRUE(window->Screenshot(Artefact("main-window-connected.png")));
+    EXPECT_TRUE(window->Screenshot(ScreenshotPath("main-window-connected.png")));
     window->Click(IDC_CONNECT);
     ASSERT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected"));
     EXPECT_EQ(window->Text(IDC_CONNECT), L"Connect");
@@ -355,7 +313,7 @@ TEST_F(ClientWindowTest, DisconnectClearsTheDefaultBrowsersTracesAndRetriesWhile
       const std::wstring path = profile + file;
       std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
       ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-      ASSERT_TRUE(test_support::WriteWholeFile(path, "trace")) << Narrow(path);
+      ASSERT_TRUE(test_support::WriteWholeFile(path, "trace")) << Ascii(path);
     }
   };
   const auto there = [&](const std::wstring& file) { return test_support::FileExists(profile + file); };
@@ -390,7 +348,7 @@ TEST_F(ClientWindowTest, DisconnectClearsTheDefaultBrowsersTracesAndRetriesWhile
       EXPECT_NE(::GetDlgItem(box->window, IDCANCEL), nullptr);
       EXPECT_FALSE(there(L"Network\\Cookies"));
       EXPECT_TRUE(there(L"History"));
-      EXPECT_TRUE(window->Screenshot(Artefact("history-retry-prompt.png")));
+      EXPECT_TRUE(window->Screenshot(ScreenshotPath("history-retry-prompt.png")));
       // Retry while the file is still held asks again.
       Answer(*box, IDRETRY);
       const auto again = WaitForMessageBox();
@@ -405,8 +363,8 @@ TEST_F(ClientWindowTest, DisconnectClearsTheDefaultBrowsersTracesAndRetriesWhile
     EXPECT_TRUE(WaitFor(
         [&] { return std::none_of(traces.begin(), traces.end(), [&](const std::wstring& file) { return there(file); }); },
         10000));
-    for (const std::wstring& file : traces) EXPECT_FALSE(there(file)) << Narrow(file);
-    for (const std::wstring& file : kept) EXPECT_TRUE(there(file)) << Narrow(file);
+    for (const std::wstring& file : traces) EXPECT_FALSE(there(file)) << Ascii(file);
+    for (const std::wstring& file : kept) EXPECT_TRUE(there(file)) << Ascii(file);
     ASSERT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected"));
     EXPECT_TRUE(WaitFor([&] { return window->IsEnabled(IDC_CONNECT); }, 10000));
     EXPECT_TRUE(test_support::MessageBoxes().empty());
@@ -416,7 +374,7 @@ TEST_F(ClientWindowTest, DisconnectClearsTheDefaultBrowsersTracesAndRetriesWhile
     ConnectThrough(*window);
     window->TrayCommand(IDM_EXIT);
     EXPECT_TRUE(client.Ended());
-    for (const std::wstring& file : traces) EXPECT_TRUE(there(file)) << Narrow(file);
+    for (const std::wstring& file : traces) EXPECT_TRUE(there(file)) << Ascii(file);
   }
   DeleteValue(HKEY_CURRENT_USER, L"SOFTWARE\\Clients\\StartMenuInternet", L"");
   std::error_code ignored;
@@ -468,7 +426,7 @@ TEST_F(ClientWindowTest, OfflineTheCachedListIsShownAndConnectEndsInTheConnectio
   // A list cached by an earlier run, a host that cannot be reached, and no
   // earlier configuration on disk to go on with.
   const std::string cached =
-      test_support::ReadWholeFile(test_support::BinFolder() + L"..\\..\\..\\data\\config-host\\servers.win.xml");
+      test_support::ReadWholeFile(test_support::DemoContent() + L"\\servers.win.xml");
   ASSERT_FALSE(cached.empty());
   SetString(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\ConfigCache", L"", std::wstring(cached.begin(), cached.end()));
   SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:1");
@@ -506,13 +464,13 @@ TEST_F(ClientWindowTest, OfflineTheCachedListIsShownAndConnectEndsInTheConnectio
 // the update check and the server list share a few seconds between them.
 TEST_F(ClientWindowTest, AHostThatStallsCostsAFewSecondsBeforeTheCachedListAndItsMessage) {
   const std::string cached =
-      test_support::ReadWholeFile(test_support::BinFolder() + L"..\\..\\..\\data\\config-host\\servers.win.xml");
+      test_support::ReadWholeFile(test_support::DemoContent() + L"\\servers.win.xml");
   ASSERT_FALSE(cached.empty());
   SetString(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\ConfigCache", L"", std::wstring(cached.begin(), cached.end()));
   constexpr unsigned short kSilentPort = 18996;
   test_support::LoopbackListener silent_host(kSilentPort);
   ASSERT_TRUE(silent_host.listening());
-  SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kSilentPort));
+  PointClientAtConfigHost(kSilentPort);
 
   const ULONGLONG started = ::GetTickCount64();
   Client client;

@@ -160,12 +160,8 @@ TEST_F(OpenVpnEngine, AClosedManagementConnectionIsALostConnection) {
   Configure("# standin: drop-after-connected\r\n");
   ASSERT_EQ(engine_.ConnectTunnel(u"vpn1.example", u"user", u"secret"), 0);
   ASSERT_TRUE(PumpUntilMessage()) << InstalledService::OpenVpnOutput();
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0].text, L"Connection lost. Try to reconnect later.");
-  EXPECT_EQ(messages_[0].caption, L"Veltrona VPN Free Trial");
-  EXPECT_EQ(messages_[0].style, static_cast<UINT>(MB_ICONWARNING));
-  EXPECT_EQ(messages_[0].owner, window_.handle());
-  EXPECT_TRUE(dialogs_.empty());
+  EXPECT_TRUE(recorded_.ShowedOnly(L"Connection lost. Try to reconnect later.", L"Veltrona VPN Free Trial",
+                                   MB_ICONWARNING, window_.handle()));
   EXPECT_EQ(engine_.GetState(), ENGINE_DISCONNECTED);
   EXPECT_TRUE(OpenVpnEnded()) << InstalledService::LogText();
 }

@@ -16,24 +16,22 @@
 namespace veltrona {
 namespace {
 
-using standin::Winsock;
 using test_support::PeerProgram;
 using test_support::UniqueSuffix;
 using ::testing::HasSubstr;
-using UniqueSocket = UniqueHandle<standin::SocketTraits>;
 
 constexpr DWORD kGenerousMs = 30000;
 
 // A loopback port nobody listens on right now; never the product's own 13247.
 uint16_t FreePort() {
   for (int attempt = 0; attempt < 10; ++attempt) {
-    UniqueSocket probe(Winsock().socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr = *standin::ParseIpv4("127.0.0.1");
     int size = sizeof address;
-    if (Winsock().bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        Winsock().getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
       continue;
     }
     const uint16_t port = standin::NetworkOrder(address.sin_port);
@@ -48,14 +46,14 @@ class ManagementClient {
   bool Connect(uint16_t port) {
     const ULONGLONG give_up = ::GetTickCount64() + kGenerousMs;
     while (::GetTickCount64() < give_up) {
-      socket_.Reset(Winsock().socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+      socket_.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
       sockaddr_in address{};
       address.sin_family = AF_INET;
       address.sin_port = standin::NetworkOrder(port);
       address.sin_addr = *standin::ParseIpv4("127.0.0.1");
-      if (Winsock().connect(socket_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      if (::connect(socket_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
         const DWORD timeout = kGenerousMs;
-        Winsock().setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+        ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
                              sizeof timeout);
         return true;
       }
@@ -66,7 +64,7 @@ class ManagementClient {
 
   void Send(const std::string& command) {
     const std::string line = command + "\n";
-    ASSERT_EQ(Winsock().send(socket_.Get(), line.data(), static_cast<int>(line.size()), 0),
+    ASSERT_EQ(::send(socket_.Get(), line.data(), static_cast<int>(line.size()), 0),
               static_cast<int>(line.size()));
   }
 
@@ -80,7 +78,7 @@ class ManagementClient {
         return line;
       }
       char buffer[512];
-      const int received = Winsock().recv(socket_.Get(), buffer, sizeof buffer, 0);
+      const int received = ::recv(socket_.Get(), buffer, sizeof buffer, 0);
       if (received <= 0) return std::nullopt;
       pending_.append(buffer, static_cast<size_t>(received));
     }
@@ -192,7 +190,7 @@ class OpenVpnStandin : public ::testing::Test {
     ExpectLine(">PASSWORD:Need 'Auth' username/password");
   }
 
-  standin::WinsockSession winsock_;
+  ScopedWinsock winsock_;
   test_support::TempFolder folder_{L"veltrona-standin-"};
   uint16_t port_ = 0;
   std::wstring event_name_;

@@ -11,24 +11,35 @@
 
 #include "base/unique_handle_win.h"
 #include "client/resources/resource.h"
+#include "tests/test_text.h"
 #include "tests/win_test_support/client_window_win.h"
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
 namespace veltrona {
 namespace {
 
 using test_support::Answer;
+using test_support::Ascii;
 using test_support::ClientWindow;
+using test_support::DeleteValue;
+using test_support::ForgetConfigHost;
+using test_support::kInternetSettings;
+using test_support::kMachineKey;
+using test_support::PointClientAtConfigHost;
+using test_support::ReadDword;
+using test_support::ReadString;
+using test_support::ScreenshotPath;
+using test_support::SetDword;
+using test_support::SetString;
 using test_support::WaitFor;
 using test_support::WaitForMessageBox;
 
 constexpr unsigned short kConfigPort = 18990;
 constexpr wchar_t kProgram[] = L"client_with_recording_ras.exe";
-constexpr wchar_t kMachineKey[] = L"Software\\VeltronaVPN";
-constexpr wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 constexpr char kConnectionError[] = "A connection error occurred. Try again later.";
 
 class PptpClient : public test_support::ClientProcess {
@@ -59,57 +70,22 @@ bool WaitForCall(const std::string& prefix, size_t count = 1) {
   return WaitFor([&] { return Calls(prefix).size() >= count; }, 20000);
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 std::string Hex(const void* value) {
   std::ostringstream text;
   text << "0x" << std::hex << reinterpret_cast<uintptr_t>(value);
   return text.str();
 }
 
-// A file in the build tree's screenshot folder, as a Unix path.
-std::string Artefact(const std::string& name) {
-  const std::wstring folder = test_support::BinFolder() + L"..\\screenshots";
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  std::string path;
-  for (const wchar_t c : (folder + L"\\").substr(2)) path.push_back(c == L'\\' ? '/' : static_cast<char>(c));
-  return path + name;
-}
-
 std::string PhonebookPath() {
-  wchar_t folder[MAX_PATH] = {};
-  DWORD size = sizeof folder;
-  ::RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                 L"AppData", RRF_RT_REG_SZ, nullptr, folder, &size);
-  return Narrow(folder) + "\\Microsoft\\Network\\Connections\\VeltronaVPN.pbk";
-}
-
-void SetRegistry(HKEY hive, const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
-  UniqueRegKey opened;
-  ASSERT_EQ(::RegCreateKeyExW(hive, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.Put(), nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(::RegSetValueExW(opened.Get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-}
-
-void SetString(HKEY hive, const wchar_t* key, const wchar_t* name, const std::wstring& value) {
-  SetRegistry(hive, key, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-DWORD ReadDword(HKEY hive, const wchar_t* key, const wchar_t* name) {
-  DWORD value = 0xDEAD;
-  DWORD size = sizeof value;
-  if (::RegGetValueW(hive, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) return 0xDEAD;
-  return value;
-}
-
-void DeleteValue(HKEY hive, const wchar_t* key, const wchar_t* name) {
-  UniqueRegKey opened;
-  if (::RegOpenKeyExW(hive, key, 0, KEY_SET_VALUE, opened.Put()) == ERROR_SUCCESS) ::RegDeleteValueW(opened.Get(), name);
+  const auto folder = ReadString(HKEY_CURRENT_USER,
+                                 L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", L"AppData");
+  return Ascii(folder.value_or(L"")) + "\\Microsoft\\Network\\Connections\\VeltronaVPN.pbk";
 }
 
 class PptpWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::wstring demo = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
+    const std::wstring demo = test_support::DemoContent();
     // The first program a fresh wineserver starts sometimes ends before it
     // listens; a second start listens.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -128,7 +104,7 @@ class PptpWindowTest : public ::testing::Test {
     test_support::TerminateProcesses(kProgram);
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN");
-    SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", L"127.0.0.1:" + std::to_wstring(kConfigPort));
+    PointClientAtConfigHost(kConfigPort);
     // The browser rules the client reads at start ship beside the programs.
     SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Install Path", test_support::BinFolder());
     ::CreateDirectoryW(RasFolder().c_str(), nullptr);
@@ -138,7 +114,7 @@ class PptpWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     test_support::TerminateProcesses(kProgram);
-    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host");
+    ForgetConfigHost();
   }
 
   // The client's window, filled in, with Connect pressed and the dial seen.
@@ -151,8 +127,8 @@ class PptpWindowTest : public ::testing::Test {
     window.Click(IDC_CONNECT);
     const bool dialled = WaitForCall("Dial ");
     std::string boxes;
-    for (const auto& box : test_support::MessageBoxes()) boxes += Narrow(box.text) + "; ";
-    ASSERT_TRUE(dialled) << "status " << Narrow(window.Text(IDC_STATUS)) << ", boxes: " << boxes;
+    for (const auto& box : test_support::MessageBoxes()) boxes += Ascii(box.text) + "; ";
+    ASSERT_TRUE(dialled) << "status " << Ascii(window.Text(IDC_STATUS)) << ", boxes: " << boxes;
   }
   static void Report(const std::string& events) { Control(L"events.txt", events); }
 
@@ -187,14 +163,14 @@ TEST_F(PptpWindowTest, TheEntryIsRewrittenAtStartAndADialFollowsRasIntoTheWindow
                                    Hex(window->handle()) + " others=zero");
   // Accepted: connected at once, so the statistics timer asks RAS, before
   // any report has changed what the window shows.
-  EXPECT_TRUE(window->WaitForText(IDC_BYTES_RECEIVED, L"1234 bytes", 10000)) << Narrow(window->Text(IDC_BYTES_RECEIVED));
+  EXPECT_TRUE(window->WaitForText(IDC_BYTES_RECEIVED, L"1234 bytes", 10000)) << Ascii(window->Text(IDC_BYTES_RECEIVED));
   EXPECT_EQ(window->Text(IDC_BYTES_SENT), L"567 bytes");
   EXPECT_EQ(window->Text(IDC_STATUS), L"disconnected");
   ASSERT_FALSE(Calls("Statistics ").empty());
   EXPECT_EQ(Calls("Statistics ")[0], "Statistics handle=0x5eed dwSize=60");
 
   Report("2 0\n");
-  EXPECT_TRUE(window->WaitForText(IDC_STATUS, L"connecting")) << Narrow(window->Text(IDC_STATUS));
+  EXPECT_TRUE(window->WaitForText(IDC_STATUS, L"connecting")) << Ascii(window->Text(IDC_STATUS));
   EXPECT_FALSE(window->IsEnabled(IDC_CONNECT));
   EXPECT_TRUE(window->WaitForText(IDC_BYTES_RECEIVED, L"0 bytes", 10000));
 
@@ -211,11 +187,11 @@ TEST_F(PptpWindowTest, TheEntryIsRewrittenAtStartAndADialFollowsRasIntoTheWindow
   // Every second: new counts reach the window.
   Control(L"stats.txt", "4000000000 99");
   EXPECT_TRUE(window->WaitForText(IDC_BYTES_RECEIVED, L"4000000000 bytes", 10000))
-      << Narrow(window->Text(IDC_BYTES_RECEIVED));
+      << Ascii(window->Text(IDC_BYTES_RECEIVED));
   EXPECT_EQ(window->Text(IDC_BYTES_SENT), L"99 bytes");
   window->TrayMessage(WM_LBUTTONDBLCLK);
   EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
-  EXPECT_TRUE(window->Screenshot(Artefact("pptp-connected.png")));
+  EXPECT_TRUE(window->Screenshot(ScreenshotPath("pptp-connected.png")));
 
   // Disconnect hangs up, once, and the handle is let go.
   window->Click(IDC_CONNECT);
@@ -232,8 +208,7 @@ TEST_F(PptpWindowTest, AnErrorReportRestoresTheProxyHangsUpAndTellsTheUser) {
   // WinINet under Wine sends loopback requests through the user's proxy.
   SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride", L"<local>;127.0.0.1");
   SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer", L"proxy.example:8080");
-  const DWORD enabled = 1;
-  SetRegistry(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", REG_DWORD, &enabled, sizeof enabled);
+  SetDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", 1);
   PptpClient client;
   const auto window = ClientWindow::Find();
   ASSERT_TRUE(window);
@@ -243,7 +218,7 @@ TEST_F(PptpWindowTest, AnErrorReportRestoresTheProxyHangsUpAndTellsTheUser) {
   Report("2 0\n0x2000 691 fixed\n");
   const auto box = WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(Narrow(box->text), kConnectionError);
+  EXPECT_EQ(Ascii(box->text), kConnectionError);
   EXPECT_EQ(box->caption, L"Veltrona VPN Free Trial");
   EXPECT_EQ(box->owner, window->handle());
   // While the message is up: disconnected, hung up, the user's proxy back.
@@ -266,7 +241,7 @@ TEST_F(PptpWindowTest, ADialRefusedAtOnceIsHungUpAndEndsInTheControllersMessage)
   ASSERT_NO_FATAL_FAILURE(Dial(*window));
   const auto box = WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(Narrow(box->text), kConnectionError);
+  EXPECT_EQ(Ascii(box->text), kConnectionError);
   EXPECT_EQ(box->owner, window->handle());
   EXPECT_EQ(Calls("HangUp "), std::vector<std::string>{"HangUp handle=0x5eed ok"});
   Answer(*box);
@@ -290,7 +265,7 @@ TEST_F(PptpWindowTest, TooLongAVpnIdIsRefusedBeforeAnyDial) {
   Answer(*box);
   const auto controller = WaitForMessageBox();
   ASSERT_TRUE(controller);
-  EXPECT_EQ(Narrow(controller->text), kConnectionError);
+  EXPECT_EQ(Ascii(controller->text), kConnectionError);
   Answer(*controller);
   EXPECT_TRUE(Calls("Dial ").empty());
   EXPECT_EQ(window->Text(IDC_STATUS), L"disconnected");
@@ -326,7 +301,7 @@ TEST_F(PptpWindowTest, ARasThatNeverLetsGoHoldsTheWindowForAFewSecondsOnly) {
   EXPECT_TRUE(WaitFor([&] { return window->IsVisible(); }, 10000));
 
   window->Click(IDC_CONNECT);
-  EXPECT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected", 15000)) << Narrow(window->Text(IDC_STATUS));
+  EXPECT_TRUE(window->WaitForText(IDC_STATUS, L"disconnected", 15000)) << Ascii(window->Text(IDC_STATUS));
   // One hang-up that RAS took, then the connection's status asked about
   // until the client gives up on it: three seconds of polls, not for ever.
   EXPECT_EQ(Calls("HangUp "), std::vector<std::string>{"HangUp handle=0x5eed stuck"});
@@ -390,7 +365,7 @@ TEST_F(PptpWindowTest, XpGetsItsOwnStructureSizesAndWindows2000IsToldAndNeverDia
   Answer(*again);
   const auto controller = WaitForMessageBox();
   ASSERT_TRUE(controller);
-  EXPECT_EQ(Narrow(controller->text), kConnectionError);
+  EXPECT_EQ(Ascii(controller->text), kConnectionError);
   Answer(*controller);
   EXPECT_TRUE(Calls("SetEntryProperties ").empty());
   EXPECT_TRUE(Calls("Dial ").empty());

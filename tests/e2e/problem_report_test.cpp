@@ -15,6 +15,7 @@
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 #include "tests/win_test_support/tls_report_host_win.h"
 
@@ -23,13 +24,13 @@ namespace {
 
 using test_support::Answer;
 using test_support::ClientWindow;
+using test_support::ForgetConfigHost;
+using test_support::kUserKey;
+using test_support::PointClientAtConfigHost;
 using test_support::WaitFor;
 using test_support::WaitForMessageBox;
 
 constexpr unsigned short kConfigPort = 18990;
-constexpr wchar_t kMachineKey[] = L"Software\\VeltronaVPN";
-constexpr wchar_t kUserKey[] = L"SOFTWARE\\VeltronaVPN";
-constexpr wchar_t kReportCaption[] = L"Creating support ticket";
 // Gathering runs ipconfig and route print first.
 constexpr DWORD kDialogWaitMs = 90000;
 
@@ -97,18 +98,6 @@ bool ClickShowHideLink(HWND dialog) {
   return false;
 }
 
-std::string UnixPath(const std::wstring& dos_path) {
-  std::string path;
-  for (wchar_t c : dos_path.substr(2)) path.push_back(c == L'\\' ? '/' : static_cast<char>(c));
-  return path;
-}
-
-std::string Artefact(const std::string& name) {
-  const std::wstring folder = test_support::BinFolder() + L"..\\screenshots";
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  return UnixPath(folder + L"\\") + name;
-}
-
 // A file replaced for one test and put back afterwards (or removed when it
 // was not there).
 class SwappedFile {
@@ -154,7 +143,7 @@ class MadeFolder {
 class ProblemReportTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::wstring demo = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
+    const std::wstring demo = test_support::DemoContent();
     host_ = new test_support::ConfigHost(kConfigPort, demo);
   }
   static void TearDownTestSuite() {
@@ -166,13 +155,11 @@ class ProblemReportTest : public ::testing::Test {
     ASSERT_TRUE(host_->Listening());
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
-    const std::wstring value = L"127.0.0.1:" + std::to_wstring(kConfigPort);
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host", REG_SZ, value.c_str(),
-                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    PointClientAtConfigHost(kConfigPort);
   }
   void TearDown() override {
     test_support::TerminateProcesses(L"VeltronaVpn.exe");
-    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, L"Config Host");
+    ForgetConfigHost();
   }
 
   // Starts the client, types the VPN ID, clicks "Report a problem" and
@@ -183,19 +170,7 @@ class ProblemReportTest : public ::testing::Test {
     if (!window_) return nullptr;
     if (!WaitFor([&] { return window_->IsVisible(); }, 10000)) return nullptr;
     window_->SetText(IDC_VPN_ID, vpn_id);
-    const HWND link = ::GetDlgItem(window_->handle(), IDC_REPORT_PROBLEM);
-    RECT area = WindowArea(link);
-    POINT centre{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
-    ::ScreenToClient(window_->handle(), &centre);
-    ::PostMessageW(window_->handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(centre.x, centre.y));
-    HWND dialog = nullptr;
-    WaitFor(
-        [&] {
-          dialog = ::FindWindowW(L"#32770", kReportCaption);
-          return dialog != nullptr && ::IsWindowVisible(dialog);
-        },
-        kDialogWaitMs);
-    return dialog;
+    return window_->OpenProblemReport(kDialogWaitMs);
   }
 
   static test_support::ConfigHost* host_;
@@ -263,7 +238,7 @@ TEST_F(ProblemReportTest, TheDialogShowsTheVpnIdAndTheDiagnosticsAndTheLinkGrows
   EXPECT_EQ(Height(box), 200);
   EXPECT_EQ(ItemText(dialog, IDC_REPORT_SHOW_LINK), L"Click <a>here</a> to hide its contents");
   ::Sleep(1000);
-  EXPECT_TRUE(test_support::Screenshot(dialog, Artefact("problem-report-diagnostics.png")));
+  EXPECT_TRUE(test_support::Screenshot(dialog, test_support::ScreenshotPath("problem-report-diagnostics.png")));
 
   ASSERT_TRUE(ClickShowHideLink(dialog));
   const RECT back = WindowArea(dialog);

@@ -15,6 +15,7 @@
 #include "service/route_guard.h"
 #include "service/security_win.h"
 #include "service/service_folder_win.h"
+#include "tests/route_rows.h"
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/scm_win.h"
@@ -28,21 +29,8 @@ using service::RouteRow;
 using test_support::ClientPresence;
 using test_support::InstalledService;
 
-constexpr uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  return static_cast<uint32_t>(a) | static_cast<uint32_t>(b) << 8 | static_cast<uint32_t>(c) << 16 |
-         static_cast<uint32_t>(d) << 24;
-}
-
-RouteRow Route(uint32_t destination, uint32_t mask, uint32_t next_hop, uint32_t interface_index) {
-  RouteRow row;
-  row.destination = destination;
-  row.mask = mask;
-  row.next_hop = next_hop;
-  row.interface_index = interface_index;
-  row.type = 4;
-  row.protocol = 3;
-  return row;
-}
+using test_support::Ip;
+using test_support::Route;
 
 fs::path TableFile() {
   wchar_t folder[MAX_PATH] = {};

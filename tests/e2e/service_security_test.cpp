@@ -44,9 +44,8 @@ std::wstring DaclOf(HANDLE object, SE_OBJECT_TYPE type) {
                                                               &text, nullptr)) {
     return L"<unreadable>";
   }
-  std::wstring result(text);
-  ::LocalFree(text);
-  return result;
+  const UniqueLocalMemory text_memory(text);
+  return text;
 }
 
 // The same descriptor, written the way the system writes it back.
@@ -57,9 +56,8 @@ std::wstring Normalised(const wchar_t* sddl) {
                          descriptor.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
     return L"<invalid>";
   }
-  std::wstring result(text);
-  ::LocalFree(text);
-  return result;
+  const UniqueLocalMemory text_memory(text);
+  return text;
 }
 
 using test_support::Ascii;
@@ -188,8 +186,8 @@ std::string OthersWhoMayChange(const std::wstring& path) {
     }
     wchar_t* text = nullptr;
     ::ConvertSidToStringSidW(&ace->SidStart, &text);
+    const UniqueLocalMemory text_memory(text);
     others += Ascii(std::wstring_view(text ? text : L"?")) + " ";
-    ::LocalFree(text);
   }
   return others;
 }

@@ -16,14 +16,9 @@
 namespace veltrona::ipc {
 namespace {
 
-
 class TcpTable : public ::testing::Test {
  protected:
-  void SetUp() override {
-    WSADATA data{};
-    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
-  }
-  void TearDown() override { ::WSACleanup(); }
+  void SetUp() override { ASSERT_TRUE(winsock_.started()); }
 
   // A listener on `address` and a port the system picks; returns the port.
   static uint16_t Listen(UniqueSocket& listener, uint32_t address) {
@@ -40,12 +35,26 @@ class TcpTable : public ::testing::Test {
     return ::ntohs(where.sin_port);
   }
 
+  // A client connected to the loopback listener on `port`.
+  static UniqueSocket Connect(uint16_t port) {
+    UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = ::htons(port);
+    server.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    if (client && ::connect(client.Get(), reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) client.Reset();
+    return client;
+  }
+
   static TcpEndpoint LocalEnd(const UniqueSocket& socket) {
     sockaddr_in where{};
     int size = sizeof where;
     ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&where), &size);
     return TcpEndpoint{::ntohl(where.sin_addr.s_addr), ::ntohs(where.sin_port)};
   }
+
+ private:
+  ScopedWinsock winsock_;
 };
 
 TEST_F(TcpTable, ALoopbackConnectionsServerEndAndItsOwnerAreFound) {
@@ -54,12 +63,8 @@ TEST_F(TcpTable, ALoopbackConnectionsServerEndAndItsOwnerAreFound) {
   ASSERT_NE(port, 0);
   EXPECT_TRUE(ManagementPortTaken(port));
 
-  UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = ::htons(port);
-  server.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(client.Get(), reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
+  UniqueSocket client = Connect(port);
+  ASSERT_TRUE(client);
   UniqueSocket accepted(::accept(listener.Get(), nullptr, nullptr));
   ASSERT_TRUE(accepted);
 
@@ -82,12 +87,8 @@ TEST_F(TcpTable, AClosedConnectionDoesNotHoldThePortAndAnyAddressListenerDoes) {
   UniqueSocket listener;
   const uint16_t port = Listen(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
-  UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = ::htons(port);
-  server.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(client.Get(), reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
+  UniqueSocket client = Connect(port);
+  ASSERT_TRUE(client);
   UniqueSocket accepted(::accept(listener.Get(), nullptr, nullptr));
   // The server's end closes first, so the port's own row lingers in TIME_WAIT.
   accepted.Reset();

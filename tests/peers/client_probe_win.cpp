@@ -71,25 +71,23 @@ int RouteCheck() {
 
 // Reads what the management port says first, as the client's engine would.
 std::string ManagementGreeting() {
-  WSADATA data;
-  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return {};
+  const ScopedWinsock winsock;
+  if (!winsock.started()) return {};
   std::string greeting;
   for (int attempt = 0; attempt < 100 && greeting.empty(); ++attempt) {
-    SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(ipc::kManagementPort);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (::connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
       char buffer[512];
-      const int received = ::recv(socket, buffer, sizeof buffer - 1, 0);
+      const int received = ::recv(socket.Get(), buffer, sizeof buffer - 1, 0);
       if (received > 0) greeting.assign(buffer, static_cast<size_t>(received));
     } else {
       ::Sleep(100);
     }
-    ::closesocket(socket);
   }
-  ::WSACleanup();
   return greeting;
 }
 

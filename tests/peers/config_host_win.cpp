@@ -23,7 +23,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/unique_handle_win.h"
+
 namespace {
+
+using veltrona::ScopedWinsock;
+using veltrona::UniqueEvent;
+using veltrona::UniqueFile;
+using veltrona::UniqueSocket;
 
 struct Options {
   unsigned short port = 0;
@@ -92,12 +99,11 @@ std::string ReadHead(SOCKET socket) {
 
 void AppendLog(const Options& options, const std::string& head) {
   if (options.log_file.empty()) return;
-  const HANDLE file = ::CreateFileW(options.log_file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const UniqueFile file(::CreateFileW(options.log_file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   DWORD written = 0;
-  ::WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr);
-  ::CloseHandle(file);
+  ::WriteFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &written, nullptr);
 }
 
 // The file a request target names inside the folder; empty when it names
@@ -116,22 +122,16 @@ std::wstring FileForTarget(const Options& options, const std::string& target) {
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& data) {
-  const HANDLE file =
-      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   char buffer[16384];
   DWORD read = 0;
-  bool ok = true;
   for (;;) {
-    if (!::ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
-      ok = false;
-      break;
-    }
-    if (read == 0) break;
+    if (!::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr)) return false;
+    if (read == 0) return true;
     data.append(buffer, read);
   }
-  ::CloseHandle(file);
-  return ok;
 }
 
 void Respond(SOCKET socket, const Options& options, const std::string& head) {
@@ -185,36 +185,32 @@ int wmain(int argc, wchar_t** argv) {
     std::fwprintf(stderr, L"usage: config_host <port> <folder> [switches]\n");
     return 2;
   }
-  WSADATA data{};
-  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return 1;
-  const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (listener == INVALID_SOCKET) return 1;
+  const ScopedWinsock winsock;
+  if (!winsock.started()) return 1;
+  const UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!listener) return 1;
   // A port that a previous run left in TIME_WAIT is taken again at once.
   const BOOL reuse = TRUE;
-  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+  ::setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = ::htons(options.port);
   address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener, SOMAXCONN) != 0) {
+  if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener.Get(), SOMAXCONN) != 0) {
     std::fwprintf(stderr, L"config_host: cannot listen on port %u\n", static_cast<unsigned>(options.port));
     return 1;
   }
   if (!options.ready_event.empty()) {
-    const HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, options.ready_event.c_str());
-    if (ready != nullptr) {
-      ::SetEvent(ready);
-      ::CloseHandle(ready);
-    }
+    const UniqueEvent ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, options.ready_event.c_str()));
+    if (ready) ::SetEvent(ready.Get());
   }
   for (;;) {
-    const SOCKET client = ::accept(listener, nullptr, nullptr);
-    if (client == INVALID_SOCKET) continue;
-    const std::string head = ReadHead(client);
+    const UniqueSocket client(::accept(listener.Get(), nullptr, nullptr));
+    if (!client) continue;
+    const std::string head = ReadHead(client.Get());
     AppendLog(options, head);
-    Respond(client, options, head);
-    ::shutdown(client, SD_SEND);
-    ::closesocket(client);
+    Respond(client.Get(), options, head);
+    ::shutdown(client.Get(), SD_SEND);
   }
 }

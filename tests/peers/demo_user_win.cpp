@@ -13,17 +13,17 @@
 #include <string>
 
 #include "client/resources/resource.h"
+#include "tests/test_text.h"
 #include "tests/win_test_support/client_window_win.h"
 
+using veltrona::test_support::Ascii;
 using veltrona::test_support::ClientWindow;
 using veltrona::test_support::WaitFor;
 
 namespace {
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 void Say(const char* what, const std::wstring& text = L"") {
-  std::printf("  %s%s\n", what, Narrow(text).c_str());
+  std::printf("  %s%s\n", what, Ascii(text).c_str());
   std::fflush(stdout);
 }
 
@@ -35,15 +35,8 @@ int Fail(const char* what) {
 // Clicks "Report a problem", waits while the diagnostics are gathered, shows
 // how the dialog opened and cancels it.
 bool OpenProblemReport(const ClientWindow& window) {
-  RECT area{};
-  ::GetWindowRect(::GetDlgItem(window.handle(), IDC_REPORT_PROBLEM), &area);
-  POINT centre{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
-  ::ScreenToClient(window.handle(), &centre);
-  ::PostMessageW(window.handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(centre.x, centre.y));
-  HWND dialog = nullptr;
-  if (!WaitFor([&] { return (dialog = ::FindWindowW(L"#32770", L"Creating support ticket")) != nullptr; }, 90000)) {
-    return false;
-  }
+  const HWND dialog = window.OpenProblemReport(90000);
+  if (dialog == nullptr) return false;
   wchar_t vpn_id[260] = {};
   ::GetDlgItemTextW(dialog, IDC_REPORT_VPN_ID, vpn_id, 260);
   Say("problem report open with VPN ID: ", vpn_id);
@@ -51,12 +44,6 @@ bool OpenProblemReport(const ClientWindow& window) {
   Say("diagnostics gathered, characters: ", std::to_wstring(length));
   ::PostMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
   return WaitFor([&] { return !::IsWindow(dialog); }, 10000);
-}
-
-std::string UnixPath(const wchar_t* path) {
-  std::string narrow;
-  for (const wchar_t* c = path; *c != L'\0'; ++c) narrow.push_back(static_cast<char>(*c));
-  return narrow;
 }
 
 // Tells and answers the message boxes the client shows within `wait_ms`.
@@ -84,7 +71,7 @@ int PlayPptpUser(wchar_t** argv) {
                         L", received: " + window->Text(IDC_BYTES_RECEIVED));
     if (const auto box = veltrona::test_support::WaitForMessageBox(0)) {
       Say("message: ", box->text);
-      if (window->Screenshot(UnixPath(argv[4]))) Say("screenshot: ", argv[4]);
+      if (window->Screenshot(Ascii(std::wstring_view(argv[4])))) Say("screenshot: ", argv[4]);
       veltrona::test_support::Answer(*box);
       AnswerMessages(2000);
       break;
@@ -128,9 +115,7 @@ int wmain(int argc, wchar_t** argv) {
 
   window->TrayMessage(WM_LBUTTONDBLCLK);
   WaitFor([&] { return window->IsVisible(); }, 10000);
-  std::string shot;
-  for (const wchar_t* c = argv[4]; *c != L'\0'; ++c) shot.push_back(static_cast<char>(*c));
-  if (window->Screenshot(shot)) Say("screenshot: ", argv[4]);
+  if (window->Screenshot(Ascii(std::wstring_view(argv[4])))) Say("screenshot: ", argv[4]);
 
   Say("pressing Disconnect");
   window->Click(IDC_CONNECT);

@@ -42,9 +42,7 @@ using namespace veltrona;
 using standin::ManagementLineBuffer;
 using standin::ParseCommand;
 using standin::ParseIpv4;
-using standin::Winsock;
 
-using UniqueSocket = UniqueHandle<standin::SocketTraits>;
 // Network events are signalled through plain manual-reset events.
 using UniqueWsaEvent = UniqueEvent;
 UniqueWsaEvent NewNetworkEvent() { return UniqueWsaEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
@@ -476,7 +474,7 @@ void StandIn::Pause(DWORD ms) {
 }
 
 bool StandIn::Listen() {
-  listener_.Reset(Winsock().socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  listener_.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   listener_event_ = NewNetworkEvent();
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -484,11 +482,11 @@ bool StandIn::Listen() {
   address.sin_addr = ParseIpv4(command_line_.address).value_or(in_addr{});
   const std::string where = "[AF_INET]" + command_line_.address + ":" + std::to_string(command_line_.port);
   if (!listener_ || !listener_event_ ||
-      Winsock().bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      Winsock().listen(listener_.Get(), SOMAXCONN) != 0 ||
-      Winsock().WSAEventSelect(listener_.Get(), listener_event_.Get(), FD_ACCEPT) != 0) {
+      ::bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener_.Get(), SOMAXCONN) != 0 ||
+      ::WSAEventSelect(listener_.Get(), listener_event_.Get(), FD_ACCEPT) != 0) {
     SayError("MANAGEMENT: Socket bind failed on local address " + where + ": WSA error " +
-             std::to_string(Winsock().WSAGetLastError()));
+             std::to_string(::WSAGetLastError()));
     SayError("Exiting due to fatal error");
     return false;
   }
@@ -502,17 +500,17 @@ void StandIn::TryAccept() {
   if (client_) return;
   sockaddr_in peer{};
   int peer_size = sizeof peer;
-  UniqueSocket accepted(Winsock().accept(listener_.Get(), reinterpret_cast<sockaddr*>(&peer), &peer_size));
+  UniqueSocket accepted(::accept(listener_.Get(), reinterpret_cast<sockaddr*>(&peer), &peer_size));
   if (!accepted) return;
   Client client;
   client.socket = std::move(accepted);
   client.event = NewNetworkEvent();
-  if (!client.event || Winsock().WSAEventSelect(client.socket.Get(), client.event.Get(), FD_READ | FD_CLOSE) != 0) {
+  if (!client.event || ::WSAEventSelect(client.socket.Get(), client.event.Get(), FD_READ | FD_CLOSE) != 0) {
     Say("MANAGEMENT: cannot watch the accepted connection; closing it");
     return;
   }
   BOOL no_delay = TRUE;
-  Winsock().setsockopt(client.socket.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+  ::setsockopt(client.socket.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
                sizeof no_delay);
   client_ = std::move(client);
   Say("MANAGEMENT: Client connected from [AF_INET]" + standin::Ipv4Text(peer.sin_addr) + ":" +
@@ -537,10 +535,10 @@ void StandIn::ReadClient() {
   char buffer[256];
   for (;;) {
     if (!client_) return;
-    const int received = Winsock().recv(client_->socket.Get(), buffer, sizeof buffer, 0);
+    const int received = ::recv(client_->socket.Get(), buffer, sizeof buffer, 0);
     if (received == 0) return CloseClient("");
     if (received < 0) {
-      if (Winsock().WSAGetLastError() != WSAEWOULDBLOCK) CloseClient("receive failed");
+      if (::WSAGetLastError() != WSAEWOULDBLOCK) CloseClient("receive failed");
       return;
     }
     client_->input.Add(std::string_view(buffer, static_cast<size_t>(received)));
@@ -557,13 +555,13 @@ void StandIn::SendRaw(const std::string& bytes, bool split) {
   const ULONGLONG give_up_at = ::GetTickCount64() + kSendGiveUpMs;
   while (client_ && sent < bytes.size()) {
     const size_t piece = split ? std::min(kSplitPieceBytes, bytes.size() - sent) : bytes.size() - sent;
-    const int result = Winsock().send(client_->socket.Get(), bytes.data() + sent, static_cast<int>(piece), 0);
+    const int result = ::send(client_->socket.Get(), bytes.data() + sent, static_cast<int>(piece), 0);
     if (result > 0) {
       sent += static_cast<size_t>(result);
       if (split && sent < bytes.size()) Pause(kSplitPauseMs);
       continue;
     }
-    if (result < 0 && Winsock().WSAGetLastError() == WSAEWOULDBLOCK && ::GetTickCount64() < give_up_at) {
+    if (result < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK && ::GetTickCount64() < give_up_at) {
       Pause(10);
       continue;
     }
@@ -847,10 +845,10 @@ DWORD StandIn::Run() {
       ::WaitForMultipleObjects(count, handles, FALSE, static_cast<DWORD>(wait));
 
       WSANETWORKEVENTS events{};
-      Winsock().WSAEnumNetworkEvents(listener_.Get(), listener_event_.Get(), &events);
+      ::WSAEnumNetworkEvents(listener_.Get(), listener_event_.Get(), &events);
       if (client_) {
         events = {};
-        if (Winsock().WSAEnumNetworkEvents(client_->socket.Get(), client_->event.Get(), &events) != 0) {
+        if (::WSAEnumNetworkEvents(client_->socket.Get(), client_->event.Get(), &events) != 0) {
           CloseClient("connection lost");
         } else if (events.lNetworkEvents & (FD_READ | FD_CLOSE)) {
           ReadClient();
@@ -897,7 +895,7 @@ int wmain(int, wchar_t**) {
   }
   Say("stand-in: exit event " + Narrow(command_line->exit_event_name) + " created");
 
-  standin::WinsockSession winsock;
+  ScopedWinsock winsock;
   if (!winsock.started()) {
     SayError("openvpn stand-in: Windows Sockets did not start");
     return kOptionsExitCode;

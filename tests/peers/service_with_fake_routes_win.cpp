@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "service/route_guard.h"
 #include "service/route_guard_win.h"
 #include "service/route_table_win.h"
 #include "service/service_control_win.h"
+#include "tests/route_rows.h"
 
 namespace {
 
@@ -30,17 +32,9 @@ std::wstring TablePath() {
 class FileRouteTable final : public veltrona::service::RouteTableApi {
  public:
   DWORD GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL) override {
-    const std::vector<RouteRow> rows = Load();
-    if (rows.empty()) return ERROR_NO_DATA;
-    const ULONG needed =
-        static_cast<ULONG>(offsetof(MIB_IPFORWARDTABLE, table) + rows.size() * sizeof(MIB_IPFORWARDROW));
-    if (table == nullptr || *size < needed) {
-      *size = needed;
-      return ERROR_INSUFFICIENT_BUFFER;
-    }
-    table->dwNumEntries = static_cast<DWORD>(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) table->table[i] = veltrona::service::ToPlatformRow(rows[i]);
-    return NO_ERROR;
+    std::vector<MIB_IPFORWARDROW> rows;
+    for (const RouteRow& row : Load()) rows.push_back(veltrona::service::ToPlatformRow(row));
+    return veltrona::test_support::CopyForwardTable(rows, table, size);
   }
   DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) override {
     std::vector<RouteRow> rows = Load();
@@ -85,6 +79,7 @@ int wmain(int, wchar_t**) {
   // The service's own command line, as narrow arguments.
   int argc = 0;
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  const veltrona::UniqueLocalMemory wide_memory(wide);
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
     const int size = ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
@@ -92,7 +87,6 @@ int wmain(int, wchar_t**) {
     if (size > 1) ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, narrow.data(), size, nullptr, nullptr);
     arguments.push_back(narrow);
   }
-  ::LocalFree(wide);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);

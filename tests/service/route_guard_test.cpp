@@ -4,25 +4,13 @@
 
 #include <vector>
 
+#include "tests/route_rows.h"
+
 namespace veltrona::service {
 namespace {
 
-constexpr uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  return static_cast<uint32_t>(a) | static_cast<uint32_t>(b) << 8 | static_cast<uint32_t>(c) << 16 |
-         static_cast<uint32_t>(d) << 24;
-}
-
-RouteRow Route(uint32_t destination, uint32_t mask, uint32_t next_hop, uint32_t interface_index = 1) {
-  RouteRow row;
-  row.destination = destination;
-  row.mask = mask;
-  row.next_hop = next_hop;
-  row.interface_index = interface_index;
-  row.type = 4;
-  row.protocol = 3;
-  row.metric[0] = 25;
-  return row;
-}
+using test_support::Ip;
+using test_support::Route;
 
 TEST(ChooseRoutes, TunnelGatewayIsTenDotTwoThreeFiveDotZeroDotOne) {
   EXPECT_EQ(kTunnelGateway, Ip(10, 235, 0, 1));

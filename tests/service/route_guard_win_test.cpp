@@ -15,42 +15,20 @@
 #include <vector>
 
 #include "service/security_win.h"
+#include "tests/route_rows.h"
 #include "tests/win_test_support/links_win.h"
 
 namespace veltrona::service {
 namespace {
 
-constexpr DWORD Ip(BYTE a, BYTE b, BYTE c, BYTE d) {
-  return static_cast<DWORD>(a) | static_cast<DWORD>(b) << 8 | static_cast<DWORD>(c) << 16 |
-         static_cast<DWORD>(d) << 24;
-}
-
-MIB_IPFORWARDROW Row(DWORD destination, DWORD mask, DWORD next_hop, DWORD interface_index) {
-  MIB_IPFORWARDROW row{};
-  row.dwForwardDest = destination;
-  row.dwForwardMask = mask;
-  row.dwForwardNextHop = next_hop;
-  row.dwForwardIfIndex = interface_index;
-  row.dwForwardType = 4;
-  row.dwForwardProto = 3;
-  row.dwForwardMetric1 = 25;
-  return row;
-}
-
-bool SameRow(const MIB_IPFORWARDROW& a, const MIB_IPFORWARDROW& b) { return memcmp(&a, &b, sizeof a) == 0; }
+using test_support::Ip;
+using test_support::SameRow;
+using test_support::PlatformRoute;
 
 class FakeRouteTable : public RouteTableApi {
  public:
   DWORD GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL) override {
-    const ULONG needed = static_cast<ULONG>(offsetof(MIB_IPFORWARDTABLE, table) + rows.size() * sizeof(MIB_IPFORWARDROW));
-    if (rows.empty()) return ERROR_NO_DATA;
-    if (table == nullptr || *size < needed) {
-      *size = needed;
-      return ERROR_INSUFFICIENT_BUFFER;
-    }
-    table->dwNumEntries = static_cast<DWORD>(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) table->table[i] = rows[i];
-    return NO_ERROR;
+    return test_support::CopyForwardTable(rows, table, size);
   }
   DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) override {
     deleted.push_back(*row);
@@ -109,10 +87,10 @@ class RouteGuardTest : public ::testing::Test {
     text_.clear();
   }
 
-  const MIB_IPFORWARDROW local_ = Row(0, 0, Ip(192, 168, 1, 1), 7);
-  const MIB_IPFORWARDROW wifi_ = Row(0, 0, Ip(172, 16, 0, 1), 9);
-  const MIB_IPFORWARDROW tunnel_ = Row(0, 0, Ip(10, 235, 0, 1), 12);
-  const MIB_IPFORWARDROW lan_ = Row(Ip(192, 168, 1, 0), Ip(255, 255, 255, 0), Ip(192, 168, 1, 5), 7);
+  const MIB_IPFORWARDROW local_ = PlatformRoute(0, 0, Ip(192, 168, 1, 1), 7);
+  const MIB_IPFORWARDROW wifi_ = PlatformRoute(0, 0, Ip(172, 16, 0, 1), 9);
+  const MIB_IPFORWARDROW tunnel_ = PlatformRoute(0, 0, Ip(10, 235, 0, 1), 12);
+  const MIB_IPFORWARDROW lan_ = PlatformRoute(Ip(192, 168, 1, 0), Ip(255, 255, 255, 0), Ip(192, 168, 1, 5), 7);
 
   ServiceFolder service_folder_;
   std::filesystem::path folder_;

@@ -1,10 +1,12 @@
 #include "tests/win_test_support/client_window_win.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/unique_handle_win.h"
 #include "client/common/window_ids.h"
 #include "client/resources/resource.h"
+#include "tests/win_test_support/process_win.h"
 
 namespace veltrona::test_support {
 namespace {
@@ -69,17 +71,8 @@ void Answer(const SeenMessageBox& box, int id) {
 ClientProcess::ClientProcess(const std::wstring& arguments) : ClientProcess(arguments, L"VeltronaVpn.exe") {}
 
 ClientProcess::ClientProcess(const std::wstring& arguments, const std::wstring& program_name) {
-  wchar_t folder[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, folder, MAX_PATH);
-  std::wstring program(folder, length);
-  program.resize(program.find_last_of(L'\\') + 1);
-  std::wstring line = L"\"" + program + program_name + L"\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    process_.Reset(info.hProcess);
-    const UniqueProcess thread(info.hThread);
+  if (auto started = StartProgram(nullptr, L"\"" + BinFolder() + program_name + L"\" " + arguments)) {
+    process_ = std::move(*started);
   }
 }
 
@@ -167,6 +160,22 @@ void ClientWindow::TrayMessage(UINT mouse_message) const {
 
 void ClientWindow::TrayCommand(int id) const { ::PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
+HWND ClientWindow::OpenProblemReport(DWORD timeout_ms) const {
+  RECT area{};
+  ::GetWindowRect(::GetDlgItem(window_, IDC_REPORT_PROBLEM), &area);
+  POINT centre{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
+  ::ScreenToClient(window_, &centre);
+  ::PostMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(centre.x, centre.y));
+  HWND dialog = nullptr;
+  WaitFor(
+      [&] {
+        dialog = ::FindWindowW(L"#32770", kProblemReportCaption);
+        return dialog != nullptr && ::IsWindowVisible(dialog);
+      },
+      timeout_ms);
+  return dialog != nullptr && ::IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
 bool ClientWindow::Screenshot(const std::string& unix_png_path) const {
   return test_support::Screenshot(window_, unix_png_path);
 }
@@ -182,21 +191,24 @@ bool Screenshot(HWND window, const std::string& unix_png_path) {
   std::wstring dos_path = L"Z:" + std::wstring(unix_png_path.begin(), unix_png_path.end());
   std::replace(dos_path.begin(), dos_path.end(), L'/', L'\\');
   ::DeleteFileW(dos_path.c_str());
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
-  }
-  const UniqueProcess thread(process.hThread);
-  const UniqueProcess handle(process.hProcess);
-  // Wine cannot wait on a Unix program's handle: wait for the whole file.
+  // Wine cannot wait on a Unix program's handle: it goes at once, and the
+  // wait is for the whole file.
+  if (!StartProgram(nullptr, line)) return false;
   return WaitFor(
       [&] {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         return ::GetFileAttributesExW(dos_path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 1000;
       },
       15000);
+}
+
+std::string ScreenshotPath(const std::string& name) {
+  const std::wstring folder = BinFolder() + L"..\\screenshots";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  // The build tree is on the Unix root, which Wine maps to Z:.
+  std::string path;
+  for (const wchar_t c : folder.substr(2)) path.push_back(c == L'\\' ? '/' : static_cast<char>(c));
+  return path + "/" + name;
 }
 
 }  // namespace veltrona::test_support

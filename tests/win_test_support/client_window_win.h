@@ -15,10 +15,13 @@
 namespace veltrona::test_support {
 
 inline constexpr wchar_t kClientCaption[] = L"Veltrona VPN Free Trial 3.2";
+inline constexpr wchar_t kProblemReportCaption[] = L"Creating support ticket";
 inline constexpr DWORD kClientWaitMs = 30000;
 
 // Saves a PNG of `window`'s area of the screen at a Unix path.
 bool Screenshot(HWND window, const std::string& unix_png_path);
+// The Unix path of `name` in the build's screenshot folder, which it makes.
+std::string ScreenshotPath(const std::string& name);
 
 // Polls `done` every 50 ms until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& done, DWORD timeout_ms = kClientWaitMs);
@@ -76,6 +79,9 @@ class ClientWindow {
   void TrayMessage(UINT mouse_message) const;
   // Chooses a tray menu item as the menu would.
   void TrayCommand(int id) const;
+  // Clicks the "Report a problem" link in its middle, as the user does, and
+  // returns "Creating support ticket" once it shows (null when it does not).
+  HWND OpenProblemReport(DWORD timeout_ms) const;
   // Saves a PNG of the window's area of the screen at a Unix path.
   bool Screenshot(const std::string& unix_png_path) const;
 

@@ -8,6 +8,13 @@
 
 namespace veltrona::test_support {
 
+// data/config-host: the demo content the host serves.
+std::wstring DemoContent();
+// The installation's "Config Host" value, naming 127.0.0.1:`port` (a write
+// that fails fails the running test), and removed again.
+bool PointClientAtConfigHost(unsigned short port);
+void ForgetConfigHost();
+
 class ConfigHost {
  public:
   // `switches` are the stand-in's behaviour switches; a non-empty `log_file`

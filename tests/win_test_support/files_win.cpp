@@ -10,20 +10,22 @@ namespace veltrona::test_support {
 namespace {
 
 bool RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found{};
-  const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        ::DeleteFileW(path.c_str());
-      }
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
+  {
+    // The listing is closed before the folder goes.
+    WIN32_FIND_DATAW found{};
+    const UniqueFindHandle search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(path);
+        } else {
+          ::DeleteFileW(path.c_str());
+        }
+      } while (::FindNextFileW(search.Get(), &found));
+    }
   }
   return ::RemoveDirectoryW(folder.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "base/unique_handle_win.h"
+#include "tests/win_test_support/files_win.h"
+#include "tests/win_test_support/process_win.h"
 
 namespace veltrona::test_support {
 
@@ -11,43 +15,21 @@ namespace {
 // Looks at the entry itself, so a link whose target is gone still counts.
 bool IsReparsePoint(const std::wstring& path) {
   WIN32_FIND_DATAW entry{};
-  const HANDLE found = ::FindFirstFileW(path.c_str(), &entry);
-  if (found == INVALID_HANDLE_VALUE) return false;
-  ::FindClose(found);
-  return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  const UniqueFindHandle found(::FindFirstFileW(path.c_str(), &entry));
+  return found && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-}  // namespace
-
+// The Unix name, widened for a command line; empty outside Wine.
 std::wstring UnixName(const std::wstring& path) {
-  using Convert = char*(__cdecl*)(const wchar_t*);
-  const auto convert = reinterpret_cast<Convert>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  char* name = convert ? convert(path.c_str()) : nullptr;
-  if (name == nullptr) return {};
-  std::wstring result;
-  for (const char* p = name; *p; ++p) result += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-  ::HeapFree(::GetProcessHeap(), 0, name);
-  return result;
+  const std::string name = UnixPath(path);
+  return std::wstring(name.begin(), name.end());
 }
-
-namespace {
 
 // Runs a Unix program; waiting on its handle returns early under Wine, so
 // callers watch for the effect.
 bool RunUnix(const wchar_t* program, std::wstring command) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    return false;
-  }
-  UniqueProcess process(info.hProcess);
-  UniqueKernelHandle thread(info.hThread);
-  return true;
+  return StartProgram(program, std::move(command)).has_value();
 }
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool MakeUnixLink(const std::wstring& link, const std::wstring& target, bool (*made)(const std::wstring&)) {
   const std::wstring unix_target = UnixName(target);
@@ -127,7 +109,7 @@ std::string WineDebugOutput(const std::wstring& program, const std::wstring& cha
 
 bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
   if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), 0) && IsReparsePoint(link)) return true;
-  return MakeUnixLink(link, target, Exists);
+  return MakeUnixLink(link, target, FileExists);
 }
 
 void RemoveFileLink(const std::wstring& link) {
@@ -135,7 +117,7 @@ void RemoveFileLink(const std::wstring& link) {
     if (IsReparsePoint(link)) ::DeleteFileW(link.c_str());
     return;
   }
-  RemoveUnixLink(link, Exists);
+  RemoveUnixLink(link, FileExists);
 }
 
 }  // namespace veltrona::test_support

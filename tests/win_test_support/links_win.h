@@ -13,9 +13,6 @@ bool IsLink(const std::wstring& path);
 // Removes the link, never what it points to.
 void RemoveFolderLink(const std::wstring& link);
 
-// The Unix name Wine gives a Windows path; empty off Wine.
-std::wstring UnixName(const std::wstring& path);
-
 // Runs `program` with Wine's debug channels set to `channels`, from a Unix
 // shell, because Wine prints its debug output (the event log among it) on
 // the Unix standard error, which a Windows parent cannot redirect. Returns

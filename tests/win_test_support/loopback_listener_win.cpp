@@ -18,18 +18,14 @@ bool Readable(SOCKET socket) {
 }  // namespace
 
 LoopbackListener::LoopbackListener(uint16_t port, std::string greeting) : greeting_(std::move(greeting)) {
-  WSADATA data{};
-  winsock_started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  listener_.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = ::htons(port);
   address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  if (listener_ != INVALID_SOCKET &&
-      (::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-       ::listen(listener_, SOMAXCONN) != 0)) {
-    ::closesocket(listener_);
-    listener_ = INVALID_SOCKET;
+  if (listener_ && (::bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+                    ::listen(listener_.Get(), SOMAXCONN) != 0)) {
+    listener_.Reset();
   }
   if (listening()) thread_ = std::thread([this] { Serve(); });
 }
@@ -37,8 +33,6 @@ LoopbackListener::LoopbackListener(uint16_t port, std::string greeting) : greeti
 LoopbackListener::~LoopbackListener() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  if (listener_ != INVALID_SOCKET) ::closesocket(listener_);
-  if (winsock_started_) ::WSACleanup();
 }
 
 std::string LoopbackListener::Received() const {
@@ -47,33 +41,31 @@ std::string LoopbackListener::Received() const {
 }
 
 void LoopbackListener::Serve() {
-  SOCKET connection = INVALID_SOCKET;
+  UniqueSocket connection;
   while (!stop_) {
-    if (connection == INVALID_SOCKET) {
-      if (!Readable(listener_)) continue;
+    if (!connection) {
+      if (!Readable(listener_.Get())) continue;
       sockaddr_in peer{};
       int peer_size = sizeof peer;
-      connection = ::accept(listener_, reinterpret_cast<sockaddr*>(&peer), &peer_size);
-      if (connection == INVALID_SOCKET) continue;
+      connection.Reset(::accept(listener_.Get(), reinterpret_cast<sockaddr*>(&peer), &peer_size));
+      if (!connection) continue;
       peer_port_ = ::ntohs(peer.sin_port);
       ++accepted_;
       peer_closed_ = false;
-      if (!greeting_.empty()) ::send(connection, greeting_.data(), static_cast<int>(greeting_.size()), 0);
+      if (!greeting_.empty()) ::send(connection.Get(), greeting_.data(), static_cast<int>(greeting_.size()), 0);
       continue;
     }
-    if (!Readable(connection)) continue;
+    if (!Readable(connection.Get())) continue;
     char buffer[1024];
-    const int received = ::recv(connection, buffer, sizeof buffer, 0);
+    const int received = ::recv(connection.Get(), buffer, sizeof buffer, 0);
     if (received <= 0) {
-      ::closesocket(connection);
-      connection = INVALID_SOCKET;
+      connection.Reset();
       peer_closed_ = true;
       continue;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     received_.append(buffer, static_cast<size_t>(received));
   }
-  if (connection != INVALID_SOCKET) ::closesocket(connection);
 }
 
 }  // namespace veltrona::test_support

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "base/unique_handle_win.h"
+
 namespace veltrona::test_support {
 
 class LoopbackListener {
@@ -21,7 +23,7 @@ class LoopbackListener {
   LoopbackListener(const LoopbackListener&) = delete;
   LoopbackListener& operator=(const LoopbackListener&) = delete;
 
-  [[nodiscard]] bool listening() const { return listener_ != INVALID_SOCKET; }
+  [[nodiscard]] bool listening() const { return listener_.IsValid(); }
   std::string Received() const;
   size_t Accepted() const { return accepted_; }
   // The peer of the last connection closed it.
@@ -32,8 +34,8 @@ class LoopbackListener {
  private:
   void Serve();
 
-  bool winsock_started_ = false;
-  SOCKET listener_ = INVALID_SOCKET;
+  ScopedWinsock winsock_;
+  UniqueSocket listener_;
   std::string greeting_;
   std::atomic<bool> stop_{false};
   std::atomic<size_t> accepted_{0};

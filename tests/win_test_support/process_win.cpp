@@ -16,6 +16,18 @@ std::wstring BinFolder() {
 
 std::wstring PeerProgram(const std::wstring& name) { return BinFolder() + L"peers\\" + name + L".exe"; }
 
+std::optional<UniqueProcess> StartProgram(const wchar_t* program, std::wstring command_line, DWORD flags) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(program, command_line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                        &info)) {
+    return std::nullopt;
+  }
+  const UniqueKernelHandle thread(info.hThread);
+  return UniqueProcess(info.hProcess);
+}
+
 ProgramResult RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeout_ms) {
   ProgramResult result;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -57,6 +69,18 @@ ProgramResult RunProgram(const std::wstring& program, const std::wstring& argume
   }
   drain.join();
   ::GetExitCodeProcess(process.Get(), &result.exit_code);
+  return result;
+}
+
+std::string UnixPath(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto to_unix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (to_unix == nullptr) return {};
+  char* name = to_unix(path.c_str());
+  if (name == nullptr) return {};
+  std::string result(name);
+  ::HeapFree(::GetProcessHeap(), 0, name);
   return result;
 }
 

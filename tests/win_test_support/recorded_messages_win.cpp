@@ -1,5 +1,7 @@
 #include "tests/win_test_support/recorded_messages_win.h"
 
+#include "tests/test_text.h"
+
 namespace veltrona::test_support {
 
 RecordedMessages::RecordedMessages() {
@@ -27,6 +29,18 @@ std::vector<std::wstring> RecordedMessages::Texts() const {
   std::vector<std::wstring> texts;
   for (const common::MessageRequest& request : shown_) texts.push_back(request.text);
   return texts;
+}
+
+::testing::AssertionResult RecordedMessages::ShowedOnly(const std::wstring& text, const std::wstring& caption,
+                                                       UINT style, HWND owner) const {
+  if (!dialogs_.empty()) return ::testing::AssertionFailure() << dialogs_.size() << " dialog(s) shown as well";
+  if (shown_.size() != 1) return ::testing::AssertionFailure() << shown_.size() << " message boxes shown";
+  const common::MessageRequest& box = shown_.front();
+  if (box.text != text || box.caption != caption || box.style != style || box.owner != owner) {
+    return ::testing::AssertionFailure() << "shown: \"" << Ascii(box.caption) << "\": \"" << Ascii(box.text)
+                                         << "\", style " << box.style << (box.owner == owner ? "" : ", another owner");
+  }
+  return ::testing::AssertionSuccess();
 }
 
 }  // namespace veltrona::test_support

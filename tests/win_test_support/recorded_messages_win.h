@@ -3,6 +3,8 @@
 // as the object lives. Boxes and dialogs are answered OK; nothing is started.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -23,6 +25,9 @@ class RecordedMessages {
   const std::vector<common::DialogRequest>& Dialogs() const { return dialogs_; }
   const std::vector<common::LaunchRequest>& Launches() const { return launches_; }
   bool AnythingShown() const { return !shown_.empty() || !dialogs_.empty(); }
+  // One message box, exactly this one, and no dialog.
+  ::testing::AssertionResult ShowedOnly(const std::wstring& text, const std::wstring& caption, UINT style,
+                                        HWND owner) const;
 
  private:
   std::vector<common::MessageRequest> shown_;

@@ -11,6 +11,7 @@
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/links_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 #include "tests/win_test_support/scm_win.h"
 
 namespace veltrona::test_support {
@@ -23,16 +24,6 @@ std::wstring KnownFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
   ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
   return path;
-}
-
-void SetInstallPath(const std::wstring& folder) {
-  HKEY key = nullptr;
-  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-    ::RegSetValueExW(key, L"Install Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                     static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
-    ::RegCloseKey(key);
-  }
 }
 
 }  // namespace
@@ -111,7 +102,7 @@ InstalledService::InstalledService(const std::wstring& program, const std::funct
                 fs::copy_options::overwrite_existing);
   fs::copy_file(BinFolder() + L"SurfingPrefs.xml", InstallFolder() + L"SurfingPrefs.xml",
                 fs::copy_options::overwrite_existing);
-  SetInstallPath(InstallFolder());
+  SetString(HKEY_LOCAL_MACHINE, kMachineKey, L"Install Path", InstallFolder());
   WriteClientFile(L"Veltrona.ovpn", ClientConfig());
   WriteClientFile(L"ca.crt", "-----BEGIN CERTIFICATE-----\nca\n-----END CERTIFICATE-----\n");
   WriteClientFile(L"keys\\client.crt", "-----BEGIN CERTIFICATE-----\nclient\n-----END CERTIFICATE-----\n");

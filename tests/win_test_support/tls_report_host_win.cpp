@@ -2,12 +2,13 @@
 
 #include <wincrypt.h>
 
+#include "base/unique_handle_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 
 namespace veltrona::test_support {
 namespace {
 
-constexpr wchar_t kMachineKey[] = L"Software\\VeltronaVPN";
 constexpr wchar_t kBillingHostValue[] = L"Billing Host";
 
 bool WaitForFile(const std::wstring& path, DWORD timeout_ms) {
@@ -19,21 +20,21 @@ bool WaitForFile(const std::wstring& path, DWORD timeout_ms) {
   return true;
 }
 
-// The Unix name of a path, for handing to a Unix program.
-std::string UnixPath(const std::wstring& path) {
-  using ToUnix = char*(CDECL*)(LPCWSTR);
-  const auto to_unix = reinterpret_cast<ToUnix>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (to_unix == nullptr) return {};
-  char* name = to_unix(path.c_str());
-  if (name == nullptr) return {};
-  std::string result(name);
-  ::HeapFree(::GetProcessHeap(), 0, name);
-  return result;
-}
+struct CertStoreTraits {
+  using Handle = HCERTSTORE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::CertCloseStore(h, 0); }
+};
+struct CertContextTraits {
+  using Handle = PCCERT_CONTEXT;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::CertFreeCertificateContext(h); }
+};
+using UniqueCertStore = UniqueHandle<CertStoreTraits>;
+using UniqueCertContext = UniqueHandle<CertContextTraits>;
 
-HCERTSTORE OpenRoot() {
-  return ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+UniqueCertStore OpenRoot() {
+  return UniqueCertStore(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
 }
 
 }  // namespace
@@ -44,15 +45,8 @@ TlsReportHost::TlsReportHost(unsigned short port) {
   if (script.empty() || folder.empty()) return;
   std::wstring command = L"python3 \"" + std::wstring(script.begin(), script.end()) + L"\" \"" +
                          std::wstring(folder.begin(), folder.end()) + L"\" " + std::to_wstring(port);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-    return;
-  }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  // Wine can neither wait for nor end a Unix program: its handle goes at once.
+  if (!StartProgram(L"Z:\\usr\\bin\\python3", command)) return;
   // Making the keys takes a moment.
   listening_ = WaitForFile(folder_.Path() + L"\\ready", 60000);
 }
@@ -72,46 +66,36 @@ std::optional<std::string> TlsReportHost::Request(int number) const {
 bool TlsReportHost::AnyRequest() const { return FileExists(folder_.Path() + L"\\request-1.bin"); }
 
 TrustedRoot::TrustedRoot(const std::string& der) : der_(der) {
-  const HCERTSTORE store = OpenRoot();
-  if (store == nullptr) return;
-  added_ = ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()),
+  const UniqueCertStore store = OpenRoot();
+  if (!store) return;
+  added_ = ::CertAddEncodedCertificateToStore(store.Get(), X509_ASN_ENCODING,
+                                              reinterpret_cast<const BYTE*>(der_.data()),
                                               static_cast<DWORD>(der_.size()), CERT_STORE_ADD_REPLACE_EXISTING,
                                               nullptr);
-  ::CertCloseStore(store, 0);
 }
 
 TrustedRoot::~TrustedRoot() {
   if (!added_) return;
-  const HCERTSTORE store = OpenRoot();
-  if (store == nullptr) return;
-  PCCERT_CONTEXT wanted = ::CertCreateCertificateContext(
-      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()), static_cast<DWORD>(der_.size()));
-  if (wanted != nullptr) {
-    PCCERT_CONTEXT found =
-        ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr);
-    if (found != nullptr) ::CertDeleteCertificateFromStore(found);  // frees `found` too
-    ::CertFreeCertificateContext(wanted);
-  }
-  ::CertCloseStore(store, 0);
+  const UniqueCertStore store = OpenRoot();
+  if (!store) return;
+  const UniqueCertContext wanted(::CertCreateCertificateContext(
+      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()), static_cast<DWORD>(der_.size())));
+  if (!wanted) return;
+  // Deleting the found certificate frees its context too.
+  PCCERT_CONTEXT found =
+      ::CertFindCertificateInStore(store.Get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted.Get(), nullptr);
+  if (found != nullptr) ::CertDeleteCertificateFromStore(found);
 }
 
-BillingHostOverride::BillingHostOverride(const std::wstring& value) {
-  wchar_t earlier[260] = {};
-  DWORD size = sizeof earlier;
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kMachineKey, kBillingHostValue, RRF_RT_REG_SZ, nullptr, earlier, &size) ==
-      ERROR_SUCCESS) {
-    earlier_ = earlier;
-  }
-  set_ = ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, kBillingHostValue, REG_SZ, value.c_str(),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
+BillingHostOverride::BillingHostOverride(const std::wstring& value)
+    : earlier_(ReadString(HKEY_LOCAL_MACHINE, kMachineKey, kBillingHostValue)),
+      set_(SetString(HKEY_LOCAL_MACHINE, kMachineKey, kBillingHostValue, value)) {}
 
 BillingHostOverride::~BillingHostOverride() {
   if (earlier_) {
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, kBillingHostValue, REG_SZ, earlier_->c_str(),
-                      static_cast<DWORD>((earlier_->size() + 1) * sizeof(wchar_t)));
+    SetString(HKEY_LOCAL_MACHINE, kMachineKey, kBillingHostValue, *earlier_);
   } else {
-    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, kBillingHostValue);
+    DeleteValue(HKEY_LOCAL_MACHINE, kMachineKey, kBillingHostValue);
   }
 }
 

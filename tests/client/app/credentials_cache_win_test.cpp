@@ -12,6 +12,7 @@
 #include "base/unique_handle_win.h"
 #include "client/resources/resource.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 
 namespace veltrona::app {
 namespace {
@@ -37,15 +38,11 @@ Value Stored() {
 }
 
 void SetDefaultValue(const wchar_t* key, const Value& value) {
-  ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, key, nullptr, value.first, value.second.data(),
-                              static_cast<DWORD>(value.second.size())),
-            ERROR_SUCCESS);
+  test_support::SetValue(HKEY_CURRENT_USER, key, nullptr, value.first, value.second.data(),
+                         static_cast<DWORD>(value.second.size()));
 }
 
-bool KeyExists(const wchar_t* name) {
-  UniqueRegKey key;
-  return ::RegOpenKeyExW(HKEY_CURRENT_USER, name, 0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS;
-}
+bool KeyExists(const wchar_t* name) { return test_support::KeyExists(HKEY_CURRENT_USER, name); }
 
 std::vector<BYTE> Utf16(std::wstring_view text, bool terminated = false) {
   std::vector<BYTE> bytes;

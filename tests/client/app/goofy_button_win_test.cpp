@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "client/common/window_ids.h"
 
 namespace veltrona::app {
@@ -15,18 +16,14 @@ constexpr COLORREF kNormalColour = RGB(200, 0, 0);
 constexpr COLORREF kHoverColour = RGB(0, 180, 0);
 
 HBITMAP SolidBitmap(COLORREF colour) {
-  const HDC screen = ::GetDC(nullptr);
-  const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, kSize, kSize);
-  const HDC memory = ::CreateCompatibleDC(screen);
-  const HGDIOBJ previous = ::SelectObject(memory, bitmap);
-  const HBRUSH brush = ::CreateSolidBrush(colour);
+  const ScopedWindowDc screen(nullptr);
+  UniqueBitmap bitmap(::CreateCompatibleBitmap(screen.dc(), kSize, kSize));
+  const UniqueMemoryDc memory(::CreateCompatibleDC(screen.dc()));
+  const ScopedSelectObject selected(memory.Get(), bitmap.Get());
+  const UniqueBrush brush(::CreateSolidBrush(colour));
   const RECT all{0, 0, kSize, kSize};
-  ::FillRect(memory, &all, brush);
-  ::DeleteObject(brush);
-  ::SelectObject(memory, previous);
-  ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
-  return bitmap;
+  ::FillRect(memory.Get(), &all, brush.Get());
+  return bitmap.Release();
 }
 
 LPARAM At(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
@@ -78,10 +75,8 @@ class GoofyButtonTest : public ::testing::Test {
 
   COLORREF Shown() const {
     ::RedrawWindow(button_, nullptr, nullptr, RDW_UPDATENOW);
-    const HDC dc = ::GetDC(button_);
-    const COLORREF colour = ::GetPixel(dc, kSize / 2, kSize / 2);
-    ::ReleaseDC(button_, dc);
-    return colour;
+    const ScopedWindowDc dc(button_);
+    return ::GetPixel(dc.dc(), kSize / 2, kSize / 2);
   }
 
   HWND parent_ = nullptr;

@@ -40,10 +40,10 @@ TEST(ConfigArchiveNames, StreamsDevicesAndNamesWindowsWouldAlterAreRefused) {
 }
 
 TEST(ConfigArchiveNames, RawNamesDecodeByTheirFlagAndZeroBytesAreRefused) {
-  EXPECT_EQ(DecodeEntryName("cl\xC3\xA9.key", true, &XmlDecodePortable), u"cl\u00e9.key");
-  EXPECT_EQ(DecodeEntryName("cl\xE9.key", false, &XmlDecodePortable), u"cl\u00e9.key");
-  EXPECT_EQ(DecodeEntryName("cl\xC3.key", true, &XmlDecodePortable), u"");
-  EXPECT_EQ(DecodeEntryName(std::string("evil.dll\0.key", 13), false, &XmlDecodePortable), u"");
+  EXPECT_EQ(DecodeEntryName("cl\xC3\xA9.key", true, &xml::XmlDecodePortable), u"cl\u00e9.key");
+  EXPECT_EQ(DecodeEntryName("cl\xE9.key", false, &xml::XmlDecodePortable), u"cl\u00e9.key");
+  EXPECT_EQ(DecodeEntryName("cl\xC3.key", true, &xml::XmlDecodePortable), u"");
+  EXPECT_EQ(DecodeEntryName(std::string("evil.dll\0.key", 13), false, &xml::XmlDecodePortable), u"");
 }
 
 TEST(ConfigArchiveBudget, PerFileTotalAndEntryBounds) {

@@ -35,7 +35,7 @@ LoadRun Load(const std::string& body, std::optional<std::u16string> cache = std:
          std::optional<std::size_t> previous = std::nullopt, const RandomSource& random = kNoRandom) {
   LoadRun run;
   run.load = DecideServerListLoad(
-      body, [&]() { ++run.cache_reads; return cache; }, pixelguard, previous, random, &XmlDecodePortable);
+      body, [&]() { ++run.cache_reads; return cache; }, pixelguard, previous, random, &xml::XmlDecodePortable);
   return run;
 }
 
@@ -133,31 +133,31 @@ TEST(ConfigServerList, NotFoundPagesAreNeitherCachedNorShown) {
 }
 
 TEST(ConfigServerList, EmptyAndZeroOnlyBodiesAreRefused) {
-  EXPECT_EQ(AcceptDownloadedServerList("", &XmlDecodePortable), std::nullopt);
-  EXPECT_EQ(AcceptDownloadedServerList(std::string(512, '\0'), &XmlDecodePortable), std::nullopt);
+  EXPECT_EQ(AcceptDownloadedServerList("", &xml::XmlDecodePortable), std::nullopt);
+  EXPECT_EQ(AcceptDownloadedServerList(std::string(512, '\0'), &xml::XmlDecodePortable), std::nullopt);
 }
 
 TEST(ConfigServerList, ShortReadPaddedWithZeroBytesIsRefused) {
   const std::string full = Doc(Host("a") + Host("b"));
   std::string body = full.substr(0, full.size() / 2);
   body.resize(full.size(), '\0');
-  EXPECT_EQ(AcceptDownloadedServerList(body, &XmlDecodePortable), std::nullopt);
+  EXPECT_EQ(AcceptDownloadedServerList(body, &xml::XmlDecodePortable), std::nullopt);
   // A zero byte inside the text is no padding either.
   std::string inner = full;
   inner[inner.find("<servers>") - 1] = '\0';
-  EXPECT_EQ(AcceptDownloadedServerList(inner, &XmlDecodePortable), std::nullopt);
+  EXPECT_EQ(AcceptDownloadedServerList(inner, &xml::XmlDecodePortable), std::nullopt);
 }
 
 TEST(ConfigServerList, CompleteDocumentIsCachedWithoutItsPadding) {
   const std::string full = Doc(Host("caf\xE9"));
-  const auto text = AcceptDownloadedServerList(full + std::string(100, '\0'), &XmlDecodePortable);
+  const auto text = AcceptDownloadedServerList(full + std::string(100, '\0'), &xml::XmlDecodePortable);
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(text->size(), full.size());
   EXPECT_NE(text->find(u"caf\u00e9"), std::u16string::npos);  // ANSI decoded
 }
 
 TEST(ConfigServerList, PlatformDecoderReadsAnAsciiDocument) {
-  EXPECT_TRUE(AcceptDownloadedServerList(Doc(Host("a")), XmlDefaultDecoder()).has_value());
+  EXPECT_TRUE(AcceptDownloadedServerList(Doc(Host("a")), xml::XmlDefaultDecoder()).has_value());
 }
 
 }  // namespace

@@ -9,23 +9,13 @@
 
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 
 namespace veltrona::config {
 namespace {
 
-void SetRaw(HKEY root, const wchar_t* key, const wchar_t* value, DWORD type, const void* data, DWORD size) {
-  HKEY opened = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(::RegSetValueExW(opened, value, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-  ::RegCloseKey(opened);
-}
-
-bool KeyExists(HKEY root, const wchar_t* key) {
-  HKEY opened = nullptr;
-  if (::RegOpenKeyExW(root, key, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(opened);
-  return true;
-}
+using test_support::KeyExists;
+using test_support::SetValue;
 
 class ConfigSettingsStore : public ::testing::Test {
  protected:
@@ -61,21 +51,21 @@ TEST_F(ConfigSettingsStore, CheckBoxWriteCreatesTheUserKeyAndStoresADword) {
 
 TEST_F(ConfigSettingsStore, DwordOfAnotherTypeOrSizeReadsAsMissing) {
   const DWORD two = 2;
-  SetRaw(sandbox_.User(), L"SOFTWARE\\VeltronaVPN", L"Pixelguard", REG_DWORD, &two, sizeof two);
+  SetValue(sandbox_.User(), L"SOFTWARE\\VeltronaVPN", L"Pixelguard", REG_DWORD, &two, sizeof two);
   EXPECT_EQ(DwordSetting(SettingId::kPixelguard), 2u);
   EXPECT_TRUE(IsSettingSet(DwordSetting(SettingId::kPixelguard)));
 
   const wchar_t text[] = L"1";
-  SetRaw(sandbox_.User(), L"SOFTWARE\\VeltronaVPN", L"PreserveIP", REG_SZ, text, sizeof text);
+  SetValue(sandbox_.User(), L"SOFTWARE\\VeltronaVPN", L"PreserveIP", REG_SZ, text, sizeof text);
   DWORD value = 9;
   EXPECT_FALSE(ReadDwordSetting(SettingId::kPreserveIp, value));
   EXPECT_EQ(value, 9u);
 
   const unsigned long long wide = 1;
-  SetRaw(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Hide at startup", REG_QWORD, &wide, sizeof wide);
+  SetValue(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Hide at startup", REG_QWORD, &wide, sizeof wide);
   EXPECT_EQ(DwordSetting(SettingId::kHideAtStartup), 1u);
   const DWORD zero = 0;
-  SetRaw(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Hide at startup", REG_DWORD, &zero, sizeof zero);
+  SetValue(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Hide at startup", REG_DWORD, &zero, sizeof zero);
   EXPECT_EQ(DwordSetting(SettingId::kHideAtStartup), 0u);
 }
 
@@ -120,7 +110,7 @@ TEST_F(ConfigSettingsStore, BinaryCredentialsRoundTripAndOldLayoutIsDeleted) {
   EXPECT_EQ(read, blob);
 
   const wchar_t login[] = L"1001";
-  SetRaw(sandbox_.User(), L"SOFTWARE\\VeltronaVPN\\CredCache\\Login", nullptr, REG_SZ, login, sizeof login);
+  SetValue(sandbox_.User(), L"SOFTWARE\\VeltronaVPN\\CredCache\\Login", nullptr, REG_SZ, login, sizeof login);
   std::wstring text;
   ASSERT_TRUE(ReadStringSetting(SettingId::kCredCacheLogin, text));
   EXPECT_EQ(text, L"1001");
@@ -136,15 +126,15 @@ TEST_F(ConfigSettingsStore, DeploymentHostsComeFromTheMachineKey) {
   EXPECT_EQ(defaults.billing_host, (HostAddress{std::u16string(kDefaultBillingHost), kBillingHostDefaultPort}));
 
   const wchar_t config_host[] = L"127.0.0.1:18089";
-  SetRaw(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Config Host", REG_SZ, config_host, sizeof config_host);
+  SetValue(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Config Host", REG_SZ, config_host, sizeof config_host);
   const wchar_t billing_host[] = L"localhost";
-  SetRaw(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Billing Host", REG_SZ, billing_host, sizeof billing_host);
+  SetValue(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Billing Host", REG_SZ, billing_host, sizeof billing_host);
   const DeploymentValues overridden = ReadDeploymentValues();
   EXPECT_EQ(overridden.config_host, (HostAddress{u"127.0.0.1", 18089}));
   EXPECT_EQ(overridden.billing_host, (HostAddress{u"localhost", 443}));
 
   const wchar_t typo[] = L"127.0.0.1:80a";
-  SetRaw(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Config Host", REG_SZ, typo, sizeof typo);
+  SetValue(sandbox_.Machine(), L"Software\\VeltronaVPN", L"Config Host", REG_SZ, typo, sizeof typo);
   EXPECT_EQ(ReadDeploymentValues().config_host,
             (HostAddress{std::u16string(kDefaultConfigHost), kConfigHostDefaultPort}));
 }

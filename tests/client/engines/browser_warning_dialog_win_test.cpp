@@ -13,81 +13,18 @@
 #include "client/common/window_ids.h"
 #include "client/resources/resource.h"
 #include "tests/win_test_support/client_window_win.h"
-#include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_sandbox_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 
 namespace veltrona::engines {
 namespace {
 
 LPARAM At(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
-// ImageMagick takes the shot from the screen Wine draws on.
-bool Screenshot(HWND window, const std::string& name) {
-  const std::wstring folder = test_support::BinFolder() + L"..\\screenshots";
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  const std::wstring dos_path = folder + L"\\" + std::wstring(name.begin(), name.end());
-  std::wstring unix_path;
-  for (wchar_t c : dos_path.substr(2)) unix_path.push_back(c == L'\\' ? L'/' : c);
-  RECT area{};
-  if (!::GetWindowRect(window, &area)) return false;
-  std::wstring line = L"Z:\\usr\\bin\\import -window root -crop " + std::to_wstring(area.right - area.left) + L"x" +
-                      std::to_wstring(area.bottom - area.top) + L"+" + std::to_wstring(area.left) + L"+" +
-                      std::to_wstring(area.top) + L" " + unix_path;
-  ::DeleteFileW(dos_path.c_str());
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
-  }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  // Wine cannot wait on a Unix program's handle: wait for the whole file.
-  return test_support::WaitFor(
-      [&] {
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        return ::GetFileAttributesExW(dos_path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 1000;
-      },
-      15000);
-}
-
-// The user's hive points at a fresh key of the test's own, with or without
-// the client's key "Software\VeltronaVPN" in it.
-class UserHive {
- public:
-  explicit UserHive(bool with_client_key) : root_(L"Software\\VeltronaTests\\warning" + test_support::UniqueSuffix()) {
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, root_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &user_, nullptr);
-    ready_ = ::RegOverridePredefKey(HKEY_CURRENT_USER, user_) == ERROR_SUCCESS;
-    if (with_client_key) ::RegCreateKeyExW(user_, L"Software\\VeltronaVPN", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &client_, nullptr);
-  }
-  ~UserHive() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    if (client_ != nullptr) ::RegCloseKey(client_);
-    ::RegCloseKey(user_);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str());
-  }
-  bool ready() const { return ready_; }
-  std::optional<DWORD> DontWarnMe() const {
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (::RegGetValueW(user_, L"Software\\VeltronaVPN", L"Dont Warn Me", RRF_RT_REG_DWORD, nullptr, &value, &size) !=
-        ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    return value;
-  }
-  bool ClientKeyExists() const {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(user_, L"Software\\VeltronaVPN", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    ::RegCloseKey(key);
-    return true;
-  }
-
- private:
-  std::wstring root_;
-  HKEY user_ = nullptr;
-  HKEY client_ = nullptr;
-  bool ready_ = false;
-};
+using test_support::KeyExists;
+using test_support::kUserKey;
+using test_support::ReadDword;
+using test_support::UserHiveSandbox;
 
 // The images the dialog hands its close button, caught on the way.
 std::vector<HBITMAP> given_images;
@@ -155,10 +92,15 @@ class ShownWarning {
   HWND dialog_ = nullptr;
 };
 
+// The user's hive points at a fresh key of the test's own, without the
+// client's key unless a test makes it.
 class BrowserWarningTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ASSERT_TRUE(app::RegisterGoofyButtonClass(::GetModuleHandleW(nullptr))); }
   static void TearDownTestSuite() { app::UnregisterGoofyButtonClass(::GetModuleHandleW(nullptr)); }
+  void SetUp() override { ASSERT_TRUE(hive_.Ready()); }
+
+  UserHiveSandbox hive_{L"warning"};
 };
 
 void ExpectPlace(const RECT& place, int x, int y, int width, int height) {
@@ -169,7 +111,7 @@ void ExpectPlace(const RECT& place, int x, int y, int width, int height) {
 }
 
 TEST_F(BrowserWarningTest, TheWindowIsCentredLaidOutOverItsPictureAndShapedByIt) {
-  UserHive hive(true);
+  ASSERT_TRUE(test_support::CreateKey(HKEY_CURRENT_USER, kUserKey));
   ShownWarning warning;
   ASSERT_NE(warning.dialog(), nullptr);
   RECT window{};
@@ -220,14 +162,15 @@ TEST_F(BrowserWarningTest, TheWindowIsCentredLaidOutOverItsPictureAndShapedByIt)
   EXPECT_TRUE(::PtInRegion(shape.Get(), kWarningWidth / 2, kWarningHeight / 2));
   EXPECT_TRUE(::PtInRegion(shape.Get(), 0, kWarningHeight / 2));
 
-  EXPECT_TRUE(Screenshot(warning.dialog(), "browser-warning.png"));
+  EXPECT_TRUE(test_support::Screenshot(warning.dialog(), test_support::ScreenshotPath("browser-warning.png")));
   ::SendMessageW(warning.CloseButton(), WM_MOUSEMOVE, 0, At(27, 27));
   ::RedrawWindow(warning.CloseButton(), nullptr, nullptr, RDW_UPDATENOW);
-  EXPECT_TRUE(Screenshot(warning.dialog(), "browser-warning-close-hover.png"));
+  EXPECT_TRUE(
+      test_support::Screenshot(warning.dialog(), test_support::ScreenshotPath("browser-warning-close-hover.png")));
 }
 
 TEST_F(BrowserWarningTest, TheTopBandDragsTheWindow) {
-  UserHive hive(true);
+  ASSERT_TRUE(test_support::CreateKey(HKEY_CURRENT_USER, kUserKey));
   ShownWarning warning;
   ASSERT_NE(warning.dialog(), nullptr);
   auto hit = [&](int x, int y) {
@@ -245,8 +188,7 @@ TEST_F(BrowserWarningTest, TheTopBandDragsTheWindow) {
 }
 
 TEST_F(BrowserWarningTest, TheCloseButtonAnswersNoAndTheTickedBoxStopsLaterWarnings) {
-  UserHive hive(true);
-  ASSERT_TRUE(hive.ready());
+  ASSERT_TRUE(test_support::CreateKey(HKEY_CURRENT_USER, kUserKey));
   {
     ShownWarning warning;
     ASSERT_NE(warning.CloseButton(), nullptr);
@@ -256,19 +198,17 @@ TEST_F(BrowserWarningTest, TheCloseButtonAnswersNoAndTheTickedBoxStopsLaterWarni
     ::SendMessageW(close, WM_LBUTTONUP, 0, At(27, 27));
     EXPECT_EQ(warning.Result(), IDCANCEL);
   }
-  EXPECT_FALSE(hive.DontWarnMe()) << "nothing is written while the box is clear";
+  EXPECT_FALSE(ReadDword(hive_.User(), kUserKey, L"Dont Warn Me")) << "nothing is written while the box is clear";
   {
     ShownWarning warning;
     ::SendMessageW(warning.Control(IDC_DONT_WARN), BM_CLICK, 0, 0);
     ::SendMessageW(warning.Control(IDOK), BM_CLICK, 0, 0);
     EXPECT_EQ(warning.Result(), IDOK);
   }
-  EXPECT_EQ(hive.DontWarnMe(), DWORD{1});
+  EXPECT_EQ(ReadDword(hive_.User(), kUserKey, L"Dont Warn Me"), DWORD{1});
 }
 
 TEST_F(BrowserWarningTest, WithoutTheUsersKeyTheBoxWritesNothingAndTheWindowStillCloses) {
-  UserHive hive(false);
-  ASSERT_TRUE(hive.ready());
   ShownWarning warning;
   ASSERT_NE(warning.dialog(), nullptr);
   const DWORD objects_before = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
@@ -279,7 +219,7 @@ TEST_F(BrowserWarningTest, WithoutTheUsersKeyTheBoxWritesNothingAndTheWindowStil
   ::SendMessageW(warning.Control(IDC_DONT_WARN), BM_CLICK, 0, 0);
   ::SendMessageW(warning.Control(IDCANCEL), BM_CLICK, 0, 0);
   EXPECT_EQ(warning.Result(), IDCANCEL);
-  EXPECT_FALSE(hive.ClientKeyExists());
+  EXPECT_FALSE(KeyExists(hive_.User(), kUserKey));
   // The font and the close button's images are deleted with the window.
   EXPECT_EQ(::GetObjectType(font), 0u);
   for (HBITMAP image : given_images) EXPECT_EQ(::GetObjectType(image), 0u);

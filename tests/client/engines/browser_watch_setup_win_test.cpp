@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client/engines/browser_watch_win.h"
+#include "tests/win_test_support/com_fake_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 
 namespace veltrona::engines {
@@ -31,41 +32,20 @@ struct Ledger {
   HRESULT Step(int step) const { return step == failing_step ? failure : S_OK; }
 };
 
-// Reference counting shared by the fakes; each tells the ledger when it goes.
+// The fakes tell the ledger when they go.
 template <typename Interface>
-class Fake : public Interface {
+class Fake : public test_support::ComFake<Interface> {
  public:
   Fake(Ledger& ledger, const wchar_t* name) : ledger_(ledger), name_(name) { ++ledger_.alive; }
-  virtual ~Fake() {
+  ~Fake() override {
     --ledger_.alive;
     ledger_.events.push_back(L"released " + name_);
-  }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid == IID_IUnknown || iid == __uuidof(Interface)) {
-      *object = static_cast<Interface*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
 
  protected:
   Ledger& ledger_;
   std::wstring name_;
-
- private:
-  ULONG references_ = 1;
 };
-
-#define VELTRONA_NOT_USED(signature) \
-  HRESULT STDMETHODCALLTYPE signature override { return E_NOTIMPL; }
 
 class FakeServices final : public Fake<IWbemServices> {
  public:
@@ -83,28 +63,28 @@ class FakeServices final : public Fake<IWbemServices> {
     ledger_.query_sink = sink;
     return ledger_.Step(9);
   }
-  VELTRONA_NOT_USED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
-  VELTRONA_NOT_USED(QueryObjectSink(LONG, IWbemObjectSink**))
-  VELTRONA_NOT_USED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**))
-  VELTRONA_NOT_USED(GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  VELTRONA_NOT_USED(PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
-  VELTRONA_NOT_USED(PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
-  VELTRONA_NOT_USED(DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
-  VELTRONA_NOT_USED(DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  VELTRONA_NOT_USED(CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  VELTRONA_NOT_USED(CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  VELTRONA_NOT_USED(PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
-  VELTRONA_NOT_USED(PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
-  VELTRONA_NOT_USED(DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
-  VELTRONA_NOT_USED(DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  VELTRONA_NOT_USED(CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  VELTRONA_NOT_USED(CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  VELTRONA_NOT_USED(ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  VELTRONA_NOT_USED(ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  VELTRONA_NOT_USED(ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  VELTRONA_NOT_USED(ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
+  VELTRONA_COM_NOT_USED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
+  VELTRONA_COM_NOT_USED(QueryObjectSink(LONG, IWbemObjectSink**))
+  VELTRONA_COM_NOT_USED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**))
+  VELTRONA_COM_NOT_USED(GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  VELTRONA_COM_NOT_USED(PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
+  VELTRONA_COM_NOT_USED(PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
+  VELTRONA_COM_NOT_USED(DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
+  VELTRONA_COM_NOT_USED(DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  VELTRONA_COM_NOT_USED(CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  VELTRONA_COM_NOT_USED(CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  VELTRONA_COM_NOT_USED(PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
+  VELTRONA_COM_NOT_USED(PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
+  VELTRONA_COM_NOT_USED(DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
+  VELTRONA_COM_NOT_USED(DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  VELTRONA_COM_NOT_USED(CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  VELTRONA_COM_NOT_USED(CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  VELTRONA_COM_NOT_USED(ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  VELTRONA_COM_NOT_USED(ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  VELTRONA_COM_NOT_USED(ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  VELTRONA_COM_NOT_USED(ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
                                IWbemCallResult**))
-  VELTRONA_NOT_USED(ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+  VELTRONA_COM_NOT_USED(ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
                                     IWbemObjectSink*))
 };
 
@@ -159,7 +139,6 @@ class FakeApartment final : public Fake<IUnsecuredApartment> {
   }
 };
 
-#undef VELTRONA_NOT_USED
 
 ComCalls FakeCom(Ledger& ledger) {
   ComCalls com;

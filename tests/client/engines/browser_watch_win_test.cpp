@@ -13,9 +13,11 @@
 #include "client/common/user_messages_win.h"
 #include "client/engines/browser_warning_dialog_win.h"
 #include "client/resources/resource.h"
+#include "tests/win_test_support/com_fake_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 
 namespace veltrona::engines {
 namespace {
@@ -23,7 +25,7 @@ namespace {
 // A WMI object with a few properties. A property may be missing: then Get
 // fails and scribbles over the caller's VARIANT, so a caller that cleared
 // it anyway would crash.
-class FakeObject final : public IWbemClassObject {
+class FakeObject final : public test_support::ComFake<IWbemClassObject> {
  public:
   static FakeObject* Process(const wchar_t* name) {
     auto* process = new FakeObject;
@@ -42,21 +44,6 @@ class FakeObject final : public IWbemClassObject {
   std::map<std::wstring, LONG> numbers_;
   FakeObject* target_ = nullptr;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid == IID_IUnknown || iid == IID_IWbemClassObject) {
-      *object = static_cast<IWbemClassObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) override {
     ++gets;
     const std::wstring key(name);
@@ -83,39 +70,35 @@ class FakeObject final : public IWbemClassObject {
     value->punkVal = reinterpret_cast<IUnknown*>(static_cast<UINT_PTR>(0xDEADBEE0));
     return WBEM_E_NOT_FOUND;
   }
-#define VELTRONA_NOT_USED(signature) \
-  HRESULT STDMETHODCALLTYPE signature override { return E_NOTIMPL; }
-  VELTRONA_NOT_USED(GetQualifierSet(IWbemQualifierSet**))
-  VELTRONA_NOT_USED(Put(LPCWSTR, LONG, VARIANT*, CIMTYPE))
-  VELTRONA_NOT_USED(Delete(LPCWSTR))
-  VELTRONA_NOT_USED(GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**))
-  VELTRONA_NOT_USED(BeginEnumeration(LONG))
-  VELTRONA_NOT_USED(Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*))
-  VELTRONA_NOT_USED(EndEnumeration())
-  VELTRONA_NOT_USED(GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**))
-  VELTRONA_NOT_USED(Clone(IWbemClassObject**))
-  VELTRONA_NOT_USED(GetObjectText(LONG, BSTR*))
-  VELTRONA_NOT_USED(SpawnDerivedClass(LONG, IWbemClassObject**))
-  VELTRONA_NOT_USED(SpawnInstance(LONG, IWbemClassObject**))
-  VELTRONA_NOT_USED(CompareTo(LONG, IWbemClassObject*))
-  VELTRONA_NOT_USED(GetPropertyOrigin(LPCWSTR, BSTR*))
-  VELTRONA_NOT_USED(InheritsFrom(LPCWSTR))
-  VELTRONA_NOT_USED(GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**))
-  VELTRONA_NOT_USED(PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*))
-  VELTRONA_NOT_USED(DeleteMethod(LPCWSTR))
-  VELTRONA_NOT_USED(BeginMethodEnumeration(LONG))
-  VELTRONA_NOT_USED(NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**))
-  VELTRONA_NOT_USED(EndMethodEnumeration())
-  VELTRONA_NOT_USED(GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**))
-  VELTRONA_NOT_USED(GetMethodOrigin(LPCWSTR, BSTR*))
-#undef VELTRONA_NOT_USED
+  VELTRONA_COM_NOT_USED(GetQualifierSet(IWbemQualifierSet**))
+  VELTRONA_COM_NOT_USED(Put(LPCWSTR, LONG, VARIANT*, CIMTYPE))
+  VELTRONA_COM_NOT_USED(Delete(LPCWSTR))
+  VELTRONA_COM_NOT_USED(GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**))
+  VELTRONA_COM_NOT_USED(BeginEnumeration(LONG))
+  VELTRONA_COM_NOT_USED(Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*))
+  VELTRONA_COM_NOT_USED(EndEnumeration())
+  VELTRONA_COM_NOT_USED(GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**))
+  VELTRONA_COM_NOT_USED(Clone(IWbemClassObject**))
+  VELTRONA_COM_NOT_USED(GetObjectText(LONG, BSTR*))
+  VELTRONA_COM_NOT_USED(SpawnDerivedClass(LONG, IWbemClassObject**))
+  VELTRONA_COM_NOT_USED(SpawnInstance(LONG, IWbemClassObject**))
+  VELTRONA_COM_NOT_USED(CompareTo(LONG, IWbemClassObject*))
+  VELTRONA_COM_NOT_USED(GetPropertyOrigin(LPCWSTR, BSTR*))
+  VELTRONA_COM_NOT_USED(InheritsFrom(LPCWSTR))
+  VELTRONA_COM_NOT_USED(GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**))
+  VELTRONA_COM_NOT_USED(PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*))
+  VELTRONA_COM_NOT_USED(DeleteMethod(LPCWSTR))
+  VELTRONA_COM_NOT_USED(BeginMethodEnumeration(LONG))
+  VELTRONA_COM_NOT_USED(NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**))
+  VELTRONA_COM_NOT_USED(EndMethodEnumeration())
+  VELTRONA_COM_NOT_USED(GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**))
+  VELTRONA_COM_NOT_USED(GetMethodOrigin(LPCWSTR, BSTR*))
 
  private:
   FakeObject() = default;
-  ~FakeObject() {
+  ~FakeObject() override {
     if (target_ != nullptr) target_->Release();
   }
-  ULONG references_ = 1;
 };
 
 // One delivery: events owned here, handed to Indicate as WMI would.
@@ -138,13 +121,11 @@ class Delivery {
 };
 
 void SetDword(HKEY hive, const wchar_t* name, DWORD value) {
-  ASSERT_EQ(::RegSetKeyValueW(hive, L"Software\\VeltronaVPN", name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
+  test_support::SetDword(hive, test_support::kMachineKey, name, value);
 }
 
 void SetDefaultBrowser(const wchar_t* text) {
-  ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Clients\\StartMenuInternet", nullptr, REG_SZ, text,
-                              static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))),
-            ERROR_SUCCESS);
+  test_support::SetString(HKEY_CURRENT_USER, test_support::kDefaultBrowserKey, nullptr, text);
 }
 
 class EventSinkTest : public ::testing::Test {
@@ -200,7 +181,7 @@ TEST_F(EventSinkTest, TheWarningIsDialog137OwnedByTheDesktop) {
 }
 
 TEST_F(EventSinkTest, NothingWhenDisabledOptedOutOrConnectedReadAfreshEachTime) {
-  ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", L"Warning Flag");
+  test_support::DeleteValue(HKEY_LOCAL_MACHINE, test_support::kMachineKey, L"Warning Flag");
   EXPECT_EQ(WarningsForBrowser(L"iexplore.exe"), 0u) << "flag missing";
   SetDword(HKEY_LOCAL_MACHINE, L"Warning Flag", 0);
   EXPECT_EQ(WarningsForBrowser(L"iexplore.exe"), 0u) << "flag 0";

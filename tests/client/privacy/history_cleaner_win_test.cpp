@@ -14,6 +14,7 @@
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
 #include "tests/win_test_support/registry_sandbox_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 
 namespace veltrona::privacy {
 namespace {
@@ -56,10 +57,7 @@ class HistoryCleanerTest : public ::testing::Test {
     for (const std::wstring& file : files) EXPECT_EQ(FileExists(Path(folder + file)), !gone) << Ascii(folder + file);
   }
   void SetDefaultBrowser(std::wstring_view browser) const {
-    const std::wstring value(browser);
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Clients\\StartMenuInternet", nullptr, REG_SZ,
-                                value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    test_support::SetString(HKEY_CURRENT_USER, test_support::kDefaultBrowserKey, nullptr, std::wstring(browser));
   }
   ProfileFolders Folders() const {
     return {ToU16(Path(L"Local")), ToU16(Path(L"Roaming")), ToU16(Path(L"Profile"))};
@@ -74,17 +72,17 @@ class HistoryCleanerTest : public ::testing::Test {
 };
 
 TEST_F(HistoryCleanerTest, TheShippedRulesNameOnlyKnownBrowsersCategoriesAndFolders) {
-  XmlDocument rules;
+  xml::XmlDocument rules;
   ASSERT_TRUE(rules.LoadFile(ToU16(test_support::BinFolder() + L"SurfingPrefs.xml"))) << Ascii(rules.GetResult());
   ASSERT_TRUE(rules.FindNextElement(u"surfing_preference"));
-  rules.EnterElement();
+  ASSERT_TRUE(rules.EnterElement());
   std::vector<std::u16string> ids;
   int actions = 0;
   while (rules.FindNextElement()) {
     EXPECT_EQ(std::u16string(u"cleaner"), rules.GetText().substr(rules.Record(rules.Current()).start + 1, 7));
     const std::u16string id = rules.ElementAttribute(u"id");
     ids.push_back(id);
-    rules.EnterElement();
+    ASSERT_TRUE(rules.EnterElement());
     while (rules.FindNextElement()) {
       const std::u16string category = rules.ElementAttribute(u"id");
       EXPECT_TRUE(category == u"cookies" || category == u"history" || category == u"temporary_files" ||
@@ -106,7 +104,7 @@ TEST_F(HistoryCleanerTest, TheShippedRulesNameOnlyKnownBrowsersCategoriesAndFold
         }
       }
     }
-    rules.LeaveElement();
+    ASSERT_TRUE(rules.LeaveElement());
   }
   EXPECT_EQ(ids, (std::vector<std::u16string>{u"google_chrome", u"firefox", u"opera", u"safari"}));
   EXPECT_GT(actions, 40);
@@ -155,7 +153,7 @@ TEST_F(HistoryCleanerTest, EachDefaultBrowserValueRunsItsOwnRulesAndOnlyThose) {
     SetDefaultBrowser(value);
     EXPECT_EQ(cleaner.CleanDefaultBrowser(), 1) << Ascii(value);
   }
-  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Clients\\StartMenuInternet", nullptr);
+  test_support::DeleteValue(HKEY_CURRENT_USER, test_support::kDefaultBrowserKey, nullptr);
   EXPECT_EQ(cleaner.CleanDefaultBrowser(), 1);
   ExpectFiles(kChrome, kChromeTraces, false);
   EXPECT_TRUE(messages_.Launches().empty());

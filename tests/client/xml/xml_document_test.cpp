@@ -4,6 +4,7 @@
 
 #include <string>
 
+namespace veltrona::xml {
 namespace {
 
 std::u16string Repeat(std::u16string_view piece, int times) {
@@ -101,7 +102,7 @@ TEST(XmlDocumentParse, SyntaxErrorsWithOffsets) {
     EXPECT_EQ(doc.GetResult(), c.result);
   }
   XmlDocument doc;
-  doc.SetText(u"<a>< b></a>");
+  EXPECT_FALSE(doc.SetText(u"<a>< b></a>"));
   EXPECT_TRUE(doc.Record(1).flags & XML_ELEM_ILL_FORMED);
 }
 
@@ -397,6 +398,33 @@ TEST(XmlDocumentValues, AttributeForms) {
   EXPECT_EQ(doc.ElementAttribute(u"e\"x"), u"");
 }
 
+TEST(XmlDocumentValues, AttributesAskedInAnyOrderAndOfSeveralElements) {
+  XmlDocument doc(u"<r><h n=\"one\" p=\"True\" d=\"x\" n=\"dup\"/><h d=\"y\" n=\"two\"/><h/></r>");
+  ASSERT_TRUE(doc.FindNextChild(u"h"));
+  EXPECT_EQ(doc.ChildAttribute(u"d"), u"x");
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"one");  // the first of the two, though the tag was read past it
+  EXPECT_EQ(doc.ChildAttribute(u"p"), u"True");
+  EXPECT_EQ(doc.ChildAttribute(u"missing"), u"");
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"one");
+  EXPECT_EQ(doc.ElementAttribute(u"n"), u"");  // <r> has none
+  EXPECT_EQ(doc.ChildAttribute(u"d"), u"x");
+  doc.SetFlags(XML_IGNORE_CASE);
+  EXPECT_EQ(doc.ChildAttribute(u"P"), u"True");
+  doc.SetFlags(0);
+  EXPECT_EQ(doc.ChildAttribute(u"P"), u"");
+  ASSERT_TRUE(doc.FindNextChild(u"h"));
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"two");
+  EXPECT_EQ(doc.ChildAttribute(u"p"), u"");
+  ASSERT_TRUE(doc.FindNextChild(u"h"));
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"");
+
+  // A new text at the same element numbers is read afresh.
+  ASSERT_TRUE(doc.SetText(u"<r><h n=\"three\"/></r>"));
+  ASSERT_TRUE(doc.FindNextChild(u"h"));
+  EXPECT_EQ(doc.ChildAttribute(u"n"), u"three");
+  EXPECT_EQ(doc.ChildAttribute(u"d"), u"");
+}
+
 TEST(XmlDocumentValues, QuotedGreaterThanAtEveryAlignment) {
   // The tag scan looks at several units at a time; shift the quote and the
   // ">" inside it across those steps.
@@ -445,3 +473,4 @@ TEST(XmlDocumentValues, ElementData) {
 }
 
 }  // namespace
+}  // namespace veltrona::xml

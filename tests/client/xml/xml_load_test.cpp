@@ -7,6 +7,7 @@
 #include "client/xml/xml_document.h"
 #include "client/xml/xml_encoding.h"
 
+namespace veltrona::xml {
 namespace {
 
 std::string Utf16(std::u16string_view text, bool bigEndian) {
@@ -52,8 +53,8 @@ TEST(XmlLoadBytes, Utf16BigEndianIsSwappedAndNullsDropped) {
 TEST(XmlLoadBytes, EncodingFlagsAreReplacedOnEachLoad) {
   XmlDocument doc;
   doc.SetFlags(XML_IGNORE_CASE);
-  doc.LoadBytes("\xFF\xFE" + Utf16(u"<a/>", false));
-  doc.LoadBytes("<a/>");
+  EXPECT_TRUE(doc.LoadBytes("\xFF\xFE" + Utf16(u"<a/>", false)));
+  EXPECT_TRUE(doc.LoadBytes("<a/>"));
   EXPECT_EQ(doc.GetFlags(), XML_IGNORE_CASE);
 }
 
@@ -72,17 +73,17 @@ TEST(XmlLoadBytes, XmlDeclarationNamesTheEncoding) {
 
 TEST(XmlLoadBytes, HtmlMetaCharsetBeforeEndOfHead) {
   XmlDocument doc;
-  doc.LoadBytes(
+  EXPECT_TRUE(doc.LoadBytes(
       "<!DOCTYPE html><HTML><head><title>t</title>"
       "<META HTTP-EQUIV=\"content-type\" CONTENT=\"text/html; Charset = windows-1252\"/>"
-      "</head><body>\x80</body></HTML>");
+      "</head><body>\x80</body></HTML>"));
   EXPECT_NE(doc.GetText().find(u"<body>\x20AC</body>"), std::u16string::npos);
   EXPECT_NE(doc.GetResult().find(u"<read encoding=\"windows-1252\""), std::u16string::npos);
 
   // After </head> the tag is not looked at; the leading "<" means UTF-8.
-  doc.LoadBytes(
+  EXPECT_TRUE(doc.LoadBytes(
       "<html><head></head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\"/>"
-      "<body>\x80</body></html>");
+      "<body>\x80</body></html>"));
   EXPECT_NE(doc.GetText().find(u"<body>\xFFFD</body>"), std::u16string::npos);
   EXPECT_NE(doc.GetResult().find(u"<read encoding=\"UTF-8\""), std::u16string::npos);
 }
@@ -190,6 +191,35 @@ TEST(XmlEncodingUtf8, IllFormedSequencesBecomeOneReplacementEach) {
   EXPECT_EQ(out, u"a\xFFFD" u"b\xD83D\xDE00" u"c\xFFFD\xFFFD\xFFFD" u"d");
 }
 
+TEST(XmlEncodingUtf8, LongMixedTextAcrossEveryBlockBoundary) {
+  // Runs of ASCII of every length up to 40 between two-, three- and
+  // four-byte sequences and broken ones, so that each kind falls on every
+  // offset of the 16-byte steps and of the output blocks.
+  std::string bytes;
+  std::u16string expected;
+  for (int round = 0; round < 400; ++round) {
+    const int run = round % 41;
+    bytes.append(static_cast<std::size_t>(run), 'a');
+    expected.append(static_cast<std::size_t>(run), u'a');
+    switch (round % 6) {
+      case 0: bytes += "\xC3\xA9"; expected += u"\x00E9"; break;
+      case 1: bytes += "\xE2\x82\xAC"; expected += u"\x20AC"; break;
+      case 2: bytes += "\xF0\x9F\x98\x80"; expected += u"\xD83D\xDE00"; break;
+      case 3: bytes += "\xC0"; expected += u"\xFFFD"; break;              // never a lead
+      case 4: bytes += "\xE2\x82" "b"; expected += u"\xFFFD" u"b"; break;  // cut short
+      case 5: bytes += "\xBF\x80"; expected += u"\xFFFD\xFFFD"; break;    // stray continuations
+    }
+  }
+  std::u16string out = u"kept";
+  XmlAppendUtf8(bytes, out);
+  EXPECT_EQ(out, u"kept" + expected);
+  // A long ASCII run, then a two- and a three-byte sequence.
+  std::u16string exact;
+  XmlAppendUtf8(std::string(5000, 'x') + "\xD0\x96\xE4\xB8\xAD", exact);
+  EXPECT_EQ(exact, std::u16string(5000, u'x') + u"\x0416\x4E2D");
+  EXPECT_EQ(XmlUtf16LengthOfUtf8("a\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80"), 5u);
+}
+
 TEST(XmlEncodingPortable, SingleByteCodePages) {
   std::u16string out;
   ASSERT_TRUE(XmlDecodePortable(1252, "\x80\x81\x9F\xA0\xFF", out));
@@ -199,6 +229,21 @@ TEST(XmlEncodingPortable, SingleByteCodePages) {
   ASSERT_TRUE(XmlDecodePortable(20127, "A\xC1", out));
   EXPECT_EQ(out, u"A\xFFFD");
   EXPECT_FALSE(XmlDecodePortable(932, "A", out));
+
+  // Longer than a block, with the high bytes at every offset of a step.
+  std::string bytes;
+  for (int i = 0; i < 9000; ++i) bytes += static_cast<char>(i % 7 == 0 ? 0x80 + i % 128 : 'a' + i % 26);
+  ASSERT_TRUE(XmlDecodePortable(1252, bytes, out));
+  ASSERT_EQ(out.size(), bytes.size());
+  EXPECT_EQ(out[0], u'\x20AC');      // 0x80
+  EXPECT_EQ(out[7 * 17], u'\x00F7');  // 0xF7: 119 % 128 = 119, 0x80 + 119
+  EXPECT_EQ(out[8996], u'a');  // 8996 % 7 != 0, 8996 % 26 == 0
+  for (std::size_t i = 0; i < bytes.size(); i += 7) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b >= 0xA0) {
+      EXPECT_EQ(out[i], b) << i;
+    }
+  }
 }
 
 // --- Files ------------------------------------------------------------------
@@ -253,3 +298,4 @@ TEST_F(XmlLoadFile, NotWellFormedFileKeepsFileEntriesFirst) {
 }
 
 }  // namespace
+}  // namespace veltrona::xml

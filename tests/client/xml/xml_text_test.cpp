@@ -4,6 +4,7 @@
 
 #include "client/xml/xml_tables.h"
 
+namespace veltrona::xml {
 namespace {
 
 TEST(XmlUnescape, CharacterReferences) {
@@ -26,13 +27,13 @@ TEST(XmlUnescape, NamesDifferingOnlyInCase) {
 }
 
 TEST(XmlUnescape, EveryTableNameResolvesToItself) {
-  ASSERT_EQ(xml_internal::kEntityNameCount, 253u);
-  for (std::size_t i = 0; i < xml_internal::kEntityNameCount; ++i) {
-    const char* name = xml_internal::kEntityNames[i].name;
+  ASSERT_EQ(internal::kEntityNameCount, 253u);
+  for (std::size_t i = 0; i < internal::kEntityNameCount; ++i) {
+    const char* name = internal::kEntityNames[i].name;
     std::u16string text = u"&";
     for (const char* p = name; *p; ++p) text += static_cast<char16_t>(*p);
     text += u';';
-    EXPECT_EQ(XmlUnescape(text), std::u16string(1, xml_internal::kEntityNames[i].value)) << name;
+    EXPECT_EQ(XmlUnescape(text), std::u16string(1, internal::kEntityNames[i].value)) << name;
   }
 }
 
@@ -69,3 +70,4 @@ TEST(XmlEscape, RoundTrip) {
 }
 
 }  // namespace
+}  // namespace veltrona::xml

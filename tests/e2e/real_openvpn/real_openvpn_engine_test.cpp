@@ -28,6 +28,7 @@
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/recorded_messages_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 #include "client/resources/resource.h"
 
 namespace veltrona {
@@ -209,12 +210,8 @@ class RealOpenVpn : public ::testing::Test {
 
   void ExpectConnectionLostShown() {
     ASSERT_TRUE(PumpUntilShown()) << "state " << engine_->GetState();
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].text, L"Connection lost. Try to reconnect later.");
-    EXPECT_EQ(messages_[0].caption, L"Veltrona VPN Free Trial");
-    EXPECT_EQ(messages_[0].style, static_cast<UINT>(MB_ICONWARNING));
-    EXPECT_EQ(messages_[0].owner, window_.handle());
-    EXPECT_TRUE(dialogs_.empty());
+    EXPECT_TRUE(recorded_.ShowedOnly(L"Connection lost. Try to reconnect later.", L"Veltrona VPN Free Trial",
+                                     MB_ICONWARNING, window_.handle()));
     EXPECT_EQ(engine_->GetState(), ENGINE_DISCONNECTED);
     EXPECT_EQ(states_, (std::vector<int>{ENGINE_CONNECTING, ENGINE_CONNECTED, ENGINE_DISCONNECTED}));
   }
@@ -342,15 +339,10 @@ class RealClientWindow : public ::testing::Test {
                   "</servers><application version=\"3.2\" url=\"https://www.veltrona.example/\"/></config>");
     host_ = std::make_unique<test_support::ConfigHost>(kConfigPort, served_.Path());
     ASSERT_TRUE(host_->Listening());
-    const std::wstring address = L"127.0.0.1:" + std::to_wstring(kConfigPort);
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", L"Config Host", REG_SZ, address.c_str(),
-                                static_cast<DWORD>((address.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    ASSERT_TRUE(test_support::PointClientAtConfigHost(kConfigPort));
     // The installation folder is the programs' own, with the cleaner's rules.
-    const std::wstring install = test_support::BinFolder();
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\VeltronaVPN", L"Install Path", REG_SZ, install.c_str(),
-                                static_cast<DWORD>((install.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    ASSERT_TRUE(test_support::SetString(HKEY_LOCAL_MACHINE, test_support::kMachineKey, L"Install Path",
+                                        test_support::BinFolder()));
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN");
   }
 
