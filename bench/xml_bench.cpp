@@ -166,13 +166,11 @@ std::u16string Utf16(const char* utf8) {
 
 // --- XmlDocument: what the client does -----------------------------------------
 
-// The download: decoded as ANSI, checked (first parse), cached and read back
-// (second parse), three attributes per host.
+// The download as the client takes it: decoded as ANSI, checked by one parse
+// and read from it, three attributes per host; the text is kept for the cache.
 std::vector<ServerEntry> XmlDocumentDownload(const Source& source) {
-  auto text = veltrona::config::AcceptDownloadedServerList(source.bytes, veltrona::xml::XmlDefaultDecoder());
-  if (!text) return {};
-  auto entries = veltrona::config::ReadServerListText(*text);
-  return entries ? std::move(*entries) : std::vector<ServerEntry>();
+  auto list = veltrona::config::ReadDownloadedServerList(source.bytes, veltrona::xml::XmlDefaultDecoder());
+  return list ? std::move(list->entries) : std::vector<ServerEntry>();
 }
 
 std::vector<ServerEntry> XmlDocumentFile(const Source& source) {

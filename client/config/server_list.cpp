@@ -8,14 +8,6 @@
 
 namespace veltrona::config {
 
-namespace {
-
-bool ParseAsServerList(xml::XmlDocument& doc, std::u16string_view text) {
-  return doc.SetText(text) && HasServersElement(doc);
-}
-
-}  // namespace
-
 bool HasServersElement(xml::XmlDocument& doc) {
   doc.ResetPosition();
   const bool found = doc.FindNextChild(u"servers");
@@ -24,11 +16,23 @@ bool HasServersElement(xml::XmlDocument& doc) {
 }
 
 std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, xml::XmlCodePageDecoder decoder) {
+  std::optional<DownloadedServerList> list = ReadDownloadedServerList(body, decoder);
+  if (!list) return std::nullopt;
+  return std::move(list->text);
+}
+
+std::optional<DownloadedServerList> ReadDownloadedServerList(std::string_view body, xml::XmlCodePageDecoder decoder) {
   std::u16string text = DecodeAnsiBody(body, decoder);
   if (text.empty()) return std::nullopt;
+  // The document takes the text over and hands it back for the cache, so
+  // the decoded text exists once.
   xml::XmlDocument doc;
-  if (!ParseAsServerList(doc, text)) return std::nullopt;
-  return text;
+  if (!doc.SetText(std::move(text)) || !HasServersElement(doc)) return std::nullopt;
+  // The entries come from the very document that accepted the download. Its
+  // text has no zero unit in it (DecodeAnsiBody refuses those), so parsing
+  // it again, as the cache's reader does, would build the same tree.
+  std::vector<ServerEntry> entries = ReadServerEntries(doc);
+  return DownloadedServerList{doc.TakeText(), std::move(entries)};
 }
 
 std::vector<ServerEntry> ReadServerEntries(xml::XmlDocument& doc) {
@@ -116,9 +120,9 @@ ServerListLoad DecideServerListLoad(std::string_view downloaded_body,
                                     const RandomSource& random, xml::XmlCodePageDecoder decoder) {
   ServerListLoad load;
   std::optional<std::vector<ServerEntry>> entries;
-  if (auto text = AcceptDownloadedServerList(downloaded_body, decoder)) {
-    entries = ReadServerListText(*text);
-    load.text_to_cache = std::move(text);
+  if (std::optional<DownloadedServerList> list = ReadDownloadedServerList(downloaded_body, decoder)) {
+    entries = std::move(list->entries);
+    load.text_to_cache = std::move(list->text);
   } else {
     load.show_connection_error = true;
     if (read_cache) {

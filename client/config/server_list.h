@@ -49,6 +49,16 @@ std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, 
 // order. Reads from the top, whatever the position of `doc`.
 std::vector<ServerEntry> ReadServerEntries(xml::XmlDocument& doc);
 
+// A download that may be cached and shown: its text, and the entries read
+// from the one parse that accepted it.
+struct DownloadedServerList {
+  std::u16string text;
+  std::vector<ServerEntry> entries;
+};
+// As AcceptDownloadedServerList, with the entries besides.
+[[nodiscard]] std::optional<DownloadedServerList> ReadDownloadedServerList(std::string_view body,
+                                                                           xml::XmlCodePageDecoder decoder);
+
 // The entries of `text` (a cached copy, terminator or not); nullopt when it
 // is not well-formed.
 std::optional<std::vector<ServerEntry>> ReadServerListText(std::u16string_view text);

@@ -183,6 +183,16 @@ bool XmlDocument::SetText(std::u16string&& text) {
   return Parse();
 }
 
+std::u16string XmlDocument::TakeText() {
+  std::u16string text = std::move(text_);
+  text_.clear();
+  result_.clear();
+  // Parsed as the empty text it now is (which is not well-formed), so the
+  // old text's index goes with it.
+  (void)Parse();
+  return text;
+}
+
 bool XmlDocument::LoadFile(const std::u16string& path) {
   result_.clear();
   text_.clear();

@@ -84,6 +84,9 @@ class XmlDocument {
   std::u16string ElementData() const;
 
   const std::u16string& GetText() const { return text_; }
+  // Hands the text over without copying it; the document is left empty, as
+  // after SetText of an empty text.
+  [[nodiscard]] std::u16string TakeText();
   const std::u16string& GetResult() const { return result_; }
   std::uint32_t GetFlags() const { return flags_; }
   void SetFlags(std::uint32_t flags) { flags_ = flags; }

@@ -156,6 +156,25 @@ TEST(ConfigServerList, CompleteDocumentIsCachedWithoutItsPadding) {
   EXPECT_NE(text->find(u"caf\u00e9"), std::u16string::npos);  // ANSI decoded
 }
 
+// The download is parsed once; what it yields must be what the cached copy
+// of the same text yields at the next start.
+TEST(ConfigServerList, TheDownloadsEntriesAreThoseItsCachedTextGivesBack) {
+  const std::string documents[] = {
+      Doc(Host("a", "pixelguard_enabled=\"True\" default=\"True\"") + Host("caf\xE9") + "<!-- x --><host/>"),
+      Doc(""),
+      "<?xml version=\"1.0\"?><config><servers><host hostname=\"b\">text</host><host hostname=\"c\" "
+      "default=\"False\"></host></servers><servers><host hostname=\"ignored\"/></servers></config>",
+  };
+  for (const std::string& body : documents) {
+    const auto list = ReadDownloadedServerList(body + std::string(7, '\0'), &xml::XmlDecodePortable);
+    ASSERT_TRUE(list.has_value()) << body;
+    const auto cached = ReadServerListText(list->text + u'\0');
+    ASSERT_TRUE(cached.has_value());
+    EXPECT_EQ(list->entries, *cached) << body;
+  }
+  EXPECT_EQ(ReadDownloadedServerList("<config/>", &xml::XmlDecodePortable), std::nullopt);
+}
+
 TEST(ConfigServerList, PlatformDecoderReadsAnAsciiDocument) {
   EXPECT_TRUE(AcceptDownloadedServerList(Doc(Host("a")), xml::XmlDefaultDecoder()).has_value());
 }

@@ -34,6 +34,19 @@ TEST(XmlDocumentParse, EmptyTextIsNotWellFormedAndAddsNoEntry) {
   EXPECT_TRUE(doc.Record(0).flags & XML_DOC_NOT_WELL_FORMED);
 }
 
+TEST(XmlDocumentParse, TakingTheTextLeavesTheDocumentAsAnEmptyOne) {
+  const std::u16string text = u"<?xml version=\"1.0\"?>\r\n<a x=\"1\"><b/></a>\r\n";
+  XmlDocument doc;
+  ASSERT_TRUE(doc.SetText(std::u16string(text)));
+  ASSERT_TRUE(doc.FindNextElement(u"a"));
+  EXPECT_EQ(doc.TakeText(), text) << "handed over unchanged";
+  EXPECT_EQ(doc.GetText(), u"");
+  EXPECT_TRUE(doc.Record(0).flags & XML_DOC_NOT_WELL_FORMED);
+  doc.ResetPosition();
+  EXPECT_FALSE(doc.FindNextElement(u"a"));
+  EXPECT_TRUE(doc.SetText(text)) << "and can be filled again";
+}
+
 TEST(XmlDocumentParse, WellFormedDocumentWithPrologAndTrailer) {
   XmlDocument doc;
   EXPECT_TRUE(doc.SetText(
