@@ -20,6 +20,8 @@ packages=(
   python3 openssl
   # The engine's test against the real OpenVPN, in a network namespace.
   openvpn iproute2 iputils-ping procps
+  # The Windows Installer package and its signature.
+  wixl osslsigncode
 )
 
 missing=()

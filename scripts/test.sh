@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Sets up, builds both builds and runs every test: the portable tests natively
-# under AddressSanitizer and UndefinedBehaviorSanitizer, every Windows test
-# program under Wine in the build's private prefix, then each fuzz target for
+# Sets up, builds the three builds and runs every test: the portable tests
+# natively under AddressSanitizer and UndefinedBehaviorSanitizer, every Windows
+# test program under Wine in the build's private prefix, the release programs
+# and their installer (in a Wine prefix of its own), then each fuzz target for
 # a bounded time. Exits non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 started=$(date +%s)
 
-"$root/scripts/build.sh" native windows
+"$root/scripts/build.sh" native windows release
 
 . "$root/scripts/wine-env.sh"
 wine_prefix_ready
@@ -25,6 +26,8 @@ log="$root/build/test-results.txt"
 : > "$log"
 ctest --preset native 2>&1 | tee -a "$log" || status=1
 ctest --preset windows 2>&1 | tee -a "$log" || status=1
+# The shipped programs and the installer, which makes a Wine prefix of its own.
+ctest --preset release 2>&1 | tee -a "$log" || status=1
 fuzz_status=0
 "$root/scripts/fuzz.sh" || fuzz_status=1
 

@@ -142,9 +142,13 @@ int InstallService() noexcept {
       return 1;
     }
     const std::wstring dependencies(kDependencies, kDependencies + std::size(kDependencies));
+    // Quoted: the service control manager splits an unquoted path at its
+    // first blank, so in "C:\Program Files\..." it would first try to run
+    // "C:\Program.exe", a file any user who can write to C:\ could place.
+    const std::wstring binary_path = L"\"" + std::wstring(module_path, length) + L"\"";
     UniqueServiceHandle service(::CreateServiceW(
         manager.Get(), ServiceNameW().c_str(), DisplayNameW().c_str(), SC_MANAGER_ALL_ACCESS,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, module_path, nullptr, nullptr,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
         dependencies.c_str(), nullptr, nullptr));
     if (!service) {
       PrintFailure(L"CreateService");

@@ -1,12 +1,18 @@
 #include "client/xml/xml_file.h"
 
+// The shipped Windows program reads through XmlReadFileWindows alone; the
+// portable reader's streams and paths would bring the C++ library's locale
+// and file-system code into it, so it is built where it is used.
+#ifndef _WIN32
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#endif
 
 namespace veltrona::xml {
 
+#ifndef _WIN32
 namespace {
 
 std::u16string Widen(const std::string& ascii) {
@@ -27,6 +33,7 @@ XmlFileStatus Failure(int error) {
 }
 
 }  // namespace
+#endif
 
 std::u16string XmlFirstLine(std::u16string text) {
   const std::size_t cut = text.find_first_of(u"\r\n");
@@ -34,6 +41,7 @@ std::u16string XmlFirstLine(std::u16string text) {
   return text;
 }
 
+#ifndef _WIN32
 XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes) {
   bytes.clear();
   try {
@@ -66,6 +74,7 @@ XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes
     return Failure(EINVAL);
   }
 }
+#endif
 
 XmlFileReader XmlDefaultFileReader() {
 #ifdef _WIN32

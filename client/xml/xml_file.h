@@ -21,10 +21,10 @@ struct XmlFileStatus {
 
 using XmlFileReader = XmlFileStatus (*)(const std::u16string& path, std::string& bytes);
 
+#ifndef _WIN32
 // Standard library streams; error numbers are errno values.
 [[nodiscard]] XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes);
-
-#ifdef _WIN32
+#else
 // CreateFileW/ReadFile; error numbers are GetLastError() values.
 [[nodiscard]] XmlFileStatus XmlReadFileWindows(const std::u16string& path, std::string& bytes);
 #endif

@@ -77,7 +77,10 @@ TEST_F(ServiceCommandLine, InstallRegistersAndStartsTheService) {
   EXPECT_EQ(config->start_type, static_cast<DWORD>(SERVICE_AUTO_START));
   EXPECT_EQ(config->error_control, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
   EXPECT_THAT(config->dependencies, ::testing::ElementsAre(L"tap0901", L"Dhcp"));
-  EXPECT_TRUE(_wcsicmp(config->binary_path.c_str(), ServiceProgram().c_str()) == 0)
+  // The path is quoted, so that one with blanks cannot be read as a
+  // shorter program path.
+  const std::wstring quoted = L"\"" + ServiceProgram() + L"\"";
+  EXPECT_TRUE(_wcsicmp(config->binary_path.c_str(), quoted.c_str()) == 0)
       << std::string(config->binary_path.begin(), config->binary_path.end());
   EXPECT_EQ(config->account, L"LocalSystem");
   EXPECT_TRUE(test_support::WaitForServiceState(kServiceName, SERVICE_RUNNING));
