@@ -26,6 +26,7 @@
 #include "tests/win_test_support/config_host_win.h"
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
+#include "tests/win_test_support/registry_values_win.h"
 #include "tests/win_test_support/scm_win.h"
 #include "tests/win_test_support/service_fixture_win.h"
 
@@ -33,6 +34,9 @@ namespace veltrona {
 namespace {
 
 using test_support::ClientWindow;
+using test_support::KeyExists;
+using test_support::ReadDword;
+using test_support::ReadString;
 using test_support::WaitFor;
 using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
@@ -77,31 +81,6 @@ DWORD Msiexec(const std::wstring& arguments) {
   const std::wstring msiexec = KnownFolder(CSIDL_SYSTEM) + L"\\msiexec.exe";
   const std::wstring log = L" /l*v C:\\msiexec-" + std::to_wstring(++run) + L".log";
   return test_support::RunProgram(msiexec, arguments + log, 300000).exit_code;
-}
-
-std::optional<std::wstring> ReadString(HKEY root, const std::wstring& key, const wchar_t* name) {
-  wchar_t value[1024] = {};
-  DWORD size = sizeof value - sizeof(wchar_t);
-  DWORD type = 0;
-  if (::RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, value,
-                     &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return std::wstring(value);
-}
-
-std::optional<DWORD> ReadDword(HKEY root, const std::wstring& key, const wchar_t* name) {
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  if (::RegGetValueW(root, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-bool KeyExists(HKEY root, const std::wstring& key) {
-  UniqueRegKey opened;
-  return ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
 }
 
 std::vector<std::wstring> SubKeys(HKEY root, const std::wstring& key) {

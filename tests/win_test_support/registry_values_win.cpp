@@ -41,27 +41,31 @@ void DeleteValue(HKEY hive, const wchar_t* key, const wchar_t* name) {
   }
 }
 
-std::optional<std::wstring> ReadString(HKEY hive, const wchar_t* key, const wchar_t* name) {
+std::optional<std::wstring> ReadString(HKEY hive, const std::wstring& key, const wchar_t* name) {
+  // REG_EXPAND_SZ as stored: the installer writes some values that way.
+  constexpr DWORD kStrings = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
   DWORD size = 0;
-  if (::RegGetValueW(hive, key, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
+  if (::RegGetValueW(hive, key.c_str(), name, kStrings, nullptr, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
   std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
   size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-  if (::RegGetValueW(hive, key, name, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) {
+  if (::RegGetValueW(hive, key.c_str(), name, kStrings, nullptr, text.data(), &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::wstring(text.data());
 }
 
-std::optional<DWORD> ReadDword(HKEY hive, const wchar_t* key, const wchar_t* name) {
+std::optional<DWORD> ReadDword(HKEY hive, const std::wstring& key, const wchar_t* name) {
   DWORD value = 0;
   DWORD size = sizeof value;
-  if (::RegGetValueW(hive, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) return std::nullopt;
+  if (::RegGetValueW(hive, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
   return value;
 }
 
-bool KeyExists(HKEY hive, const wchar_t* key) {
+bool KeyExists(HKEY hive, const std::wstring& key) {
   UniqueRegKey opened;
-  const bool exists = ::RegOpenKeyExW(hive, key, 0, KEY_QUERY_VALUE, opened.Put()) == ERROR_SUCCESS;
+  const bool exists = ::RegOpenKeyExW(hive, key.c_str(), 0, KEY_QUERY_VALUE, opened.Put()) == ERROR_SUCCESS;
   // What a failed open leaves in the out-parameter is no key to close.
   if (!exists) (void)opened.Release();
   return exists;

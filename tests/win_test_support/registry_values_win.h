@@ -27,8 +27,8 @@ bool CreateKey(HKEY hive, const wchar_t* key);
 void DeleteValue(HKEY hive, const wchar_t* key, const wchar_t* name);
 
 // Nothing when the value is missing or of another type.
-std::optional<std::wstring> ReadString(HKEY hive, const wchar_t* key, const wchar_t* name);
-std::optional<DWORD> ReadDword(HKEY hive, const wchar_t* key, const wchar_t* name);
-bool KeyExists(HKEY hive, const wchar_t* key);
+std::optional<std::wstring> ReadString(HKEY hive, const std::wstring& key, const wchar_t* name);
+std::optional<DWORD> ReadDword(HKEY hive, const std::wstring& key, const wchar_t* name);
+bool KeyExists(HKEY hive, const std::wstring& key);
 
 }  // namespace veltrona::test_support
