@@ -15,12 +15,6 @@ bool HasServersElement(xml::XmlDocument& doc) {
   return found;
 }
 
-std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, xml::XmlCodePageDecoder decoder) {
-  std::optional<DownloadedServerList> list = ReadDownloadedServerList(body, decoder);
-  if (!list) return std::nullopt;
-  return std::move(list->text);
-}
-
 std::optional<DownloadedServerList> ReadDownloadedServerList(std::string_view body, xml::XmlCodePageDecoder decoder) {
   std::u16string text = DecodeAnsiBody(body, decoder);
   if (text.empty()) return std::nullopt;

@@ -39,12 +39,6 @@ struct ServerEntry {
 // not replace a good cache. Leaves `doc` at the top.
 [[nodiscard]] bool HasServersElement(xml::XmlDocument& doc);
 
-// The downloaded body decoded as ANSI text when it may be cached and shown;
-// nullopt when it may not (empty, not text, not well-formed, not a server
-// list), in which case the user is told and the cache is used.
-[[nodiscard]]
-std::optional<std::u16string> AcceptDownloadedServerList(std::string_view body, xml::XmlCodePageDecoder decoder);
-
 // The `host` children of the root's first `servers` child, in document
 // order. Reads from the top, whatever the position of `doc`.
 std::vector<ServerEntry> ReadServerEntries(xml::XmlDocument& doc);
@@ -55,7 +49,10 @@ struct DownloadedServerList {
   std::u16string text;
   std::vector<ServerEntry> entries;
 };
-// As AcceptDownloadedServerList, with the entries besides.
+// The downloaded body decoded as ANSI text, when it may be cached and shown,
+// with its entries; nullopt when it may not (empty, not text, not
+// well-formed, not a server list), in which case the user is told and the
+// cache is used.
 [[nodiscard]] std::optional<DownloadedServerList> ReadDownloadedServerList(std::string_view body,
                                                                            xml::XmlCodePageDecoder decoder);
 
