@@ -105,8 +105,7 @@ struct AttributeSpan {
     while (i < tagEnd && IsXmlSpace(p[i])) ++i;
     if (i >= tagEnd || p[i] == u'>') break;
     const std::size_t attrName = i;
-    // Attribute names are a few units long: a plain loop is quicker here.
-    while (i < tagEnd && !IsNameEnd(p[i])) ++i;
+    i += NameLength(text, i, tagEnd);
     const std::size_t attrNameEnd = i;
     if (attrNameEnd == attrName && (p[i] == u'/' || p[i] == u'?')) {
       ++i;
