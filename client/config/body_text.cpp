@@ -17,7 +17,9 @@ std::u16string DecodeAnsiBody(std::string_view body, xml::XmlCodePageDecoder dec
   if (body.empty() || body.find('\0') != std::string_view::npos || decoder == nullptr) return {};
   std::u16string text;
   if (!decoder(xml::XML_CP_ANSI, body, text)) return {};
-  return std::u16string(WithoutTrailingNuls(text));
+  // Cut in place: a server list is megabytes, and a copy would hold it twice.
+  text.resize(WithoutTrailingNuls(text).size());
+  return text;
 }
 
 std::u16string DecodeUtf8Body(std::string_view body) {

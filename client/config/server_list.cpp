@@ -30,15 +30,20 @@ std::optional<DownloadedServerList> ReadDownloadedServerList(std::string_view bo
 }
 
 std::vector<ServerEntry> ReadServerEntries(xml::XmlDocument& doc) {
+  using namespace std::string_view_literals;
   std::vector<ServerEntry> entries;
   doc.ResetPosition();
-  if (!doc.FindNextChild(u"servers") || !doc.EnterElement()) return entries;
-  while (doc.FindNextChild(u"host")) {
-    ServerEntry entry;
-    entry.hostname = doc.ChildAttribute(u"hostname");
-    entry.pixelguard = doc.ChildAttribute(u"pixelguard_enabled") == u"True";
-    entry.is_default = doc.ChildAttribute(u"default") == u"True";
-    entries.push_back(std::move(entry));
+  if (!doc.FindNextChild(u"servers"sv) || !doc.EnterElement()) return entries;
+  // Room for every child of `servers` at once: a long list then costs no
+  // regrowth, and nearly every child is a host.
+  std::size_t children = 0;
+  for (std::uint32_t e = doc.Record(doc.Current()).firstChild; e != 0; e = doc.Record(e).next) ++children;
+  entries.reserve(children);
+  while (doc.FindNextChild(u"host"sv)) {
+    ServerEntry& entry = entries.emplace_back();
+    entry.hostname = doc.ChildAttribute(u"hostname"sv);
+    entry.pixelguard = doc.ChildAttribute(u"pixelguard_enabled"sv) == u"True"sv;
+    entry.is_default = doc.ChildAttribute(u"default"sv) == u"True"sv;
   }
   // Back out of `servers`; always possible right after entering it.
   (void)doc.LeaveElement();

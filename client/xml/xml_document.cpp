@@ -609,6 +609,13 @@ bool XmlDocument::FindNextChild(std::u16string_view name) {
       child_ = e;
       current_ = Rec(e).parent;
       parent_ = Rec(current_).parent;
+      if (!name.empty()) {
+        // Its name is now known to be `name` long: reading its attributes
+        // starts right after it.
+        scannedElement_ = e;
+        scanned_.clear();
+        scanPosition_ = Rec(e).start + 1 + name.size();
+      }
       // Callers walk the children in order and read each one's attributes:
       // the next one's start tag is fetched while they read this one.
       if (const std::uint32_t next = Rec(e).next; next != 0) Prefetch(text_.data() + Rec(next).start);
@@ -653,9 +660,14 @@ std::u16string XmlDocument::AttributeOf(std::uint32_t index, std::u16string_view
   for (const internal::AttributeSpan& a : scanned_) {
     if (internal::AttributeNameIs(t, a, name, ignoreCase)) return valueOf(a);
   }
-  internal::AttributeSpan a;
-  while (scanPosition_ < tagEnd && internal::NextAttribute(t, scanPosition_, tagEnd, a)) {
-    scanned_.push_back(a);
+  // Each attribute is read straight into its slot: copying a span that was
+  // only just written costs more than reading it.
+  while (scanPosition_ < tagEnd) {
+    internal::AttributeSpan& a = scanned_.emplace_back();
+    if (!internal::NextAttribute(t, scanPosition_, tagEnd, a)) {
+      scanned_.pop_back();
+      break;
+    }
     if (internal::AttributeNameIs(t, a, name, ignoreCase)) return valueOf(a);
   }
   return {};
@@ -675,8 +687,17 @@ std::u16string XmlDocument::ElementData() const {
   if ((e.flags & XML_ELEM_NEVER_ENDED) || e.length == e.startTagLength || e.firstChild != 0) return {};
   const std::u16string_view content = std::u16string_view(text_).substr(
       e.start + e.startTagLength, e.length - e.startTagLength - e.endTagLength);
-  if (internal::FindAnyOf3(content.data(), 0, content.size(), u'<', u'<', u'<') == content.size()) {
-    return XmlUnescape(content);
+  // Plain text, the usual content, is read in one scan for markup and
+  // references together: copied as it is, or unescaped from the first "&".
+  const std::size_t first = internal::FindAnyOf3(content.data(), 0, content.size(), u'<', u'&', u'&');
+  if (first == content.size()) return std::u16string(content);
+  if (content[first] == u'&' &&
+      internal::FindAnyOf3(content.data(), first, content.size(), u'<', u'<', u'<') == content.size()) {
+    std::u16string data;
+    data.reserve(content.size());
+    data.append(content.data(), first);
+    XmlAppendUnescaped(content.substr(first), data);
+    return data;
   }
   std::u16string data;
   std::size_t pos = 0;

@@ -161,82 +161,96 @@ std::size_t XmlUtf16LengthOfUtf8(std::string_view bytes) {
   return Utf16Length(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
+namespace {
+
+// Decodes UTF-8 from p[i] on into w, while at least 16 units of room are
+// left before `limit` (each step writes at most 16); returns the new w.
+char16_t* DecodeUtf8Steps(const unsigned char* p, std::size_t n, std::size_t& i, char16_t* w,
+                          const char16_t* limit) {
+  while (i < n && w + 16 <= limit) {
+    if (p[i] < 0x80) {
+      // A lone ASCII unit between non-ASCII ones (the space between two
+      // words of Cyrillic) is not worth a wide step.
+      if (i + 1 < n && p[i + 1] >= 0x80) {
+        *w++ = p[i++];
+        continue;
+      }
+      // ASCII: 16 bytes widened at a time, keeping the units up to the
+      // first non-ASCII byte.
+#if XML_SCAN_SSE2
+      const __m128i zero = _mm_setzero_si128();
+      while (i + 16 <= n && w + 16 <= limit) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 8), _mm_unpackhi_epi8(v, zero));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+        if (mask != 0) {
+          const auto ascii = static_cast<std::size_t>(std::countr_zero(mask));
+          w += ascii;
+          i += ascii;
+          break;
+        }
+        w += 16;
+        i += 16;
+      }
+#endif
+      const std::size_t stop = std::min(n, i + static_cast<std::size_t>(limit - w));
+      while (i < stop && p[i] < 0x80) *w++ = p[i++];
+      continue;
+    }
+    const unsigned char b0 = p[i];
+    // Two- and three-byte sequences, the usual non-ASCII text, decoded
+    // inline; everything else goes through the full check.
+    if (b0 >= 0xC2 && b0 <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+      *w++ = static_cast<char16_t>((b0 & 0x1F) << 6 | (p[i + 1] & 0x3F));
+      i += 2;
+      continue;
+    }
+    if ((b0 & 0xF0) == 0xE0 && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80 &&
+        !(b0 == 0xE0 && p[i + 1] < 0xA0) && !(b0 == 0xED && p[i + 1] > 0x9F)) {
+      *w++ = static_cast<char16_t>((b0 & 0x0F) << 12 | (p[i + 1] & 0x3F) << 6 | (p[i + 2] & 0x3F));
+      i += 3;
+      continue;
+    }
+    char32_t cp;
+    std::size_t bad;
+    const std::size_t len = Utf8Sequence(p, n, i, cp, bad);
+    if (len == 0) {
+      *w++ = kReplacement;
+      i += bad;
+    } else if (cp >= 0x10000) {
+      cp -= 0x10000;
+      *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      i += len;
+    } else {
+      *w++ = static_cast<char16_t>(cp);
+      i += len;
+    }
+  }
+  return w;
+}
+
+}  // namespace
+
 void XmlAppendUtf8(std::string_view bytes, std::u16string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
-  // Room for exactly the units of well-formed text, so that non-ASCII text
-  // does not keep a unit per byte; ill-formed text may grow it. Text that
-  // fits one block is appended once and needs no count.
-  if (n > kChunkUnits - 16) out.reserve(out.size() + Utf16Length(p, n));
-  // Decoded through a small buffer and appended, so that the output is not
-  // first filled with zeros and then written again.
-  char16_t buffer[kChunkUnits];
-  char16_t* const bufferEnd = buffer + kChunkUnits;
   std::size_t i = 0;
+  if (n > kChunkUnits - 16) {
+    // Long text is decoded straight into the output, sized for exactly the
+    // units of well-formed text so that non-ASCII text does not keep a unit
+    // per byte. Ill-formed text may give more; the rest goes on below.
+    const std::size_t base = out.size();
+    out.resize(base + Utf16Length(p, n));
+    char16_t* const data = out.data();
+    out.resize(static_cast<std::size_t>(DecodeUtf8Steps(p, n, i, data + base, data + out.size()) - data));
+  }
+  // Short text, whose count would cost more than it saves, and the last
+  // units of long text go through a small buffer.
+  char16_t buffer[kChunkUnits];
   while (i < n) {
-    char16_t* w = buffer;
-    // Each step below writes at most 16 units.
-    while (i < n && w + 16 <= bufferEnd) {
-      if (p[i] < 0x80) {
-        // A lone ASCII unit between non-ASCII ones (the space between two
-        // words of Cyrillic) is not worth a wide step.
-        if (i + 1 < n && p[i + 1] >= 0x80) {
-          *w++ = p[i++];
-          continue;
-        }
-        // ASCII: 16 bytes widened at a time, keeping the units up to the
-        // first non-ASCII byte.
-#if XML_SCAN_SSE2
-        const __m128i zero = _mm_setzero_si128();
-        while (i + 16 <= n && w + 16 <= bufferEnd) {
-          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(v, zero));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 8), _mm_unpackhi_epi8(v, zero));
-          const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
-          if (mask != 0) {
-            const auto ascii = static_cast<std::size_t>(std::countr_zero(mask));
-            w += ascii;
-            i += ascii;
-            break;
-          }
-          w += 16;
-          i += 16;
-        }
-#endif
-        const std::size_t stop = std::min(n, i + static_cast<std::size_t>(bufferEnd - w));
-        while (i < stop && p[i] < 0x80) *w++ = p[i++];
-        continue;
-      }
-      const unsigned char b0 = p[i];
-      // Two- and three-byte sequences, the usual non-ASCII text, decoded
-      // inline; everything else goes through the full check.
-      if (b0 >= 0xC2 && b0 <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
-        *w++ = static_cast<char16_t>((b0 & 0x1F) << 6 | (p[i + 1] & 0x3F));
-        i += 2;
-        continue;
-      }
-      if ((b0 & 0xF0) == 0xE0 && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80 &&
-          !(b0 == 0xE0 && p[i + 1] < 0xA0) && !(b0 == 0xED && p[i + 1] > 0x9F)) {
-        *w++ = static_cast<char16_t>((b0 & 0x0F) << 12 | (p[i + 1] & 0x3F) << 6 | (p[i + 2] & 0x3F));
-        i += 3;
-        continue;
-      }
-      char32_t cp;
-      std::size_t bad;
-      const std::size_t len = Utf8Sequence(p, n, i, cp, bad);
-      if (len == 0) {
-        *w++ = kReplacement;
-        i += bad;
-      } else if (cp >= 0x10000) {
-        cp -= 0x10000;
-        *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-        *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        i += len;
-      } else {
-        *w++ = static_cast<char16_t>(cp);
-        i += len;
-      }
-    }
+    const char16_t* const w = DecodeUtf8Steps(p, n, i, buffer, buffer + kChunkUnits);
     out.append(buffer, static_cast<std::size_t>(w - buffer));
   }
 }
@@ -263,36 +277,31 @@ constexpr HighHalf kUsAscii = MakeHighHalf(20127);
 constexpr HighHalf kLatin1 = MakeHighHalf(28591);
 constexpr HighHalf kWindows1252 = MakeHighHalf(1252);
 
-// One unit per byte: ASCII widened 16 bytes at a time, the rest looked up;
-// through a small buffer, as in XmlAppendUtf8.
+// One unit per byte: ASCII widened 16 bytes at a time, the rest looked up.
+void DecodeSingleByteInto(const unsigned char* p, std::size_t n, const HighHalf& high, char16_t* w) {
+  std::size_t k = 0;
+#if XML_SCAN_SSE2
+  const __m128i zero = _mm_setzero_si128();
+  for (; k + 16 <= n; k += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w + k), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w + k + 8), _mm_unpackhi_epi8(v, zero));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+    while (mask != 0) {
+      const auto at = k + static_cast<std::size_t>(std::countr_zero(mask));
+      mask &= mask - 1;
+      w[at] = high.units[p[at] - 0x80];
+    }
+  }
+#endif
+  for (; k < n; ++k) w[k] = p[k] < 0x80 ? p[k] : high.units[p[k] - 0x80];
+}
+
 void DecodeSingleByte(std::string_view bytes, const HighHalf& high, std::u16string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
-  out.reserve(n);
-  char16_t buffer[kChunkUnits];
-  std::size_t i = 0;
-  while (i < n) {
-    const std::size_t count = std::min(n - i, kChunkUnits);
-    const unsigned char* chunk = p + i;
-    std::size_t k = 0;
-#if XML_SCAN_SSE2
-    const __m128i zero = _mm_setzero_si128();
-    for (; k + 16 <= count; k += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + k));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + k), _mm_unpacklo_epi8(v, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + k + 8), _mm_unpackhi_epi8(v, zero));
-      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
-      while (mask != 0) {
-        const auto at = k + static_cast<std::size_t>(std::countr_zero(mask));
-        mask &= mask - 1;
-        buffer[at] = high.units[chunk[at] - 0x80];
-      }
-    }
-#endif
-    for (; k < count; ++k) buffer[k] = chunk[k] < 0x80 ? chunk[k] : high.units[chunk[k] - 0x80];
-    out.append(buffer, count);
-    i += count;
-  }
+  out.resize(n);
+  DecodeSingleByteInto(p, n, high, out.data());
 }
 
 }  // namespace

@@ -4,10 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "base/ascii.h"
+#include "client/xml/xml_simd.h"
 
 namespace veltrona::xml::internal {
 
@@ -48,6 +48,30 @@ inline bool IsXmlSpace(char16_t c) { return c < 64 && ((kXmlSpaceMask >> c) & 1)
 // Names end at white space, "/", "=", ">" or "?".
 inline bool IsNameEnd(char16_t c) { return c < 64 && ((kNameEndMask >> c) & 1) != 0; }
 
+// Whether n units at a and b are equal. Names and attribute names are
+// compared many times per document; eight units are one step here.
+inline bool EqualUnits(const char16_t* a, const char16_t* b, std::size_t n) {
+#if XML_SCAN_SSE2
+  if (n >= 8) {
+    auto same8 = [](const char16_t* x, const char16_t* y) {
+      const __m128i vx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+      const __m128i vy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
+      return _mm_movemask_epi8(_mm_cmpeq_epi16(vx, vy)) == 0xFFFF;
+    };
+    for (std::size_t k = 0; k + 8 < n; k += 8) {
+      if (!same8(a + k, b + k)) return false;
+    }
+    // The last eight units, overlapping the steps before when n is not a
+    // multiple of eight.
+    return same8(a + n - 8, b + n - 8);
+  }
+#endif
+  for (std::size_t k = 0; k < n; ++k) {
+    if (a[k] != b[k]) return false;
+  }
+  return true;
+}
+
 // Index of the first unit at or after `pos` that equals any of a, b, c (pass
 // the same unit more than once for fewer), or `end` when there is none.
 std::size_t FindAnyOf3(const char16_t* text, std::size_t pos, std::size_t end, char16_t a, char16_t b,
@@ -71,9 +95,59 @@ struct AttributeSpan {
 
 // Reads the attribute at or after `pos` in a tag that ends at `tagEnd`, and
 // moves `pos` past it. Returns false, with `pos` at `tagEnd`, when there is
-// none left. Start at the end of the tag's own name.
-[[nodiscard]] bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEnd,
-                                 AttributeSpan& attribute);
+// none left. Start at the end of the tag's own name. Inline: the client
+// reads a few attributes of many elements, and uses each span at once.
+[[nodiscard]] inline bool NextAttribute(std::u16string_view text, std::size_t& pos, std::size_t tagEnd,
+                                        AttributeSpan& attribute) {
+  const char16_t* p = text.data();
+  std::size_t i = pos;
+  while (i < tagEnd) {
+    while (i < tagEnd && IsXmlSpace(p[i])) ++i;
+    if (i >= tagEnd || p[i] == u'>') break;
+    const std::size_t attrName = i;
+    // Attribute names are a few units long: a plain loop is quicker here.
+    while (i < tagEnd && !IsNameEnd(p[i])) ++i;
+    const std::size_t attrNameEnd = i;
+    if (attrNameEnd == attrName && (p[i] == u'/' || p[i] == u'?')) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < tagEnd && IsXmlSpace(p[j])) ++j;
+    std::size_t vStart = i;
+    std::size_t vEnd = i;
+    bool hasReference = false;
+    if (j < tagEnd && p[j] == u'=') {
+      ++j;
+      while (j < tagEnd && IsXmlSpace(p[j])) ++j;
+      if (j < tagEnd && (p[j] == u'"' || p[j] == u'\'')) {
+        const char16_t quote = p[j];
+        vStart = j + 1;
+        vEnd = FindAnyOf3(p, vStart, tagEnd, quote, u'&', quote);
+        if (vEnd < tagEnd && p[vEnd] == u'&') {
+          hasReference = true;
+          vEnd = FindAnyOf3(p, vEnd, tagEnd, quote, quote, quote);
+        }
+        i = vEnd < tagEnd ? vEnd + 1 : tagEnd;
+      } else {
+        vStart = j;
+        vEnd = j;
+        while (vEnd < tagEnd && !IsXmlSpace(p[vEnd]) && p[vEnd] != u'>') {
+          hasReference = hasReference || p[vEnd] == u'&';
+          ++vEnd;
+        }
+        i = vEnd;
+      }
+    }
+    // A name of no units (a stray "=" and its value) can never be asked for.
+    if (attrNameEnd == attrName) continue;
+    attribute = {attrName, attrNameEnd, vStart, vEnd, hasReference};
+    pos = i;
+    return true;
+  }
+  pos = tagEnd;
+  return false;
+}
 
 // Compares the name in the text at `pos` with `name` over its whole length.
 inline bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t end, std::u16string_view name,
@@ -84,8 +158,8 @@ inline bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t e
   if (after != end && !IsNameEnd(text[after])) return false;
   if (!ignoreCase) {
     // Equal units first: a unit that ends a name can then only be in both.
-    if (name.empty()) return true;
-    if (p[0] != name[0] || std::memcmp(p, name.data(), name.size() * sizeof(char16_t)) != 0) return false;
+    // Equal units first: a unit that ends a name can then only be in both.
+    if (!EqualUnits(p, name.data(), name.size())) return false;
     for (const char16_t c : name) {
       if (IsNameEnd(c)) return false;
     }
@@ -105,8 +179,7 @@ inline bool AttributeNameIs(std::u16string_view text, const AttributeSpan& attri
                             bool ignoreCase) {
   if (attribute.nameEnd - attribute.nameStart != name.size()) return false;
   if (ignoreCase) return NameMatches(text, attribute.nameStart, attribute.nameEnd, name, true);
-  const char16_t* p = text.data() + attribute.nameStart;
-  return p[0] == name[0] && std::memcmp(p, name.data(), name.size() * sizeof(char16_t)) == 0;
+  return EqualUnits(text.data() + attribute.nameStart, name.data(), name.size());
 }
 
 // Finds attribute `name` in the tag text [nameStart, tagEnd) where nameStart is

@@ -41,6 +41,7 @@ using test_support::kUserKey;
 using test_support::PointClientAtConfigHost;
 using test_support::ReadDword;
 using test_support::ReadString;
+using test_support::ScopedUserProxy;
 using test_support::ScreenshotPath;
 using test_support::SetDword;
 using test_support::SetString;
@@ -383,10 +384,7 @@ TEST_F(ClientWindowTest, DisconnectClearsTheDefaultBrowsersTracesAndRetriesWhile
 // The user's own proxy is off while connected and back afterwards, also when
 // the client is killed while connected and started again.
 TEST_F(ClientWindowTest, TheUsersProxyComesBackAfterDisconnectAndAfterAKill) {
-  // WinINet under Wine sends loopback requests through the user's proxy.
-  SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride", L"<local>;127.0.0.1");
-  SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer", L"proxy.example:8080");
-  SetDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", 1);
+  const ScopedUserProxy proxy(L"proxy.example:8080");
   {
     Client client;
     const auto window = ClientWindow::Find();
@@ -416,9 +414,6 @@ TEST_F(ClientWindowTest, TheUsersProxyComesBackAfterDisconnectAndAfterAKill) {
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer"), L"proxy.example:8080");
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\VeltronaVPN\\SavedProxy"));
   }
-  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable");
-  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer");
-  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride");
 }
 
 TEST_F(ClientWindowTest, OfflineTheCachedListIsShownAndConnectEndsInTheConnectionErrorWithConnectEnabled) {

@@ -32,6 +32,7 @@ using test_support::kMachineKey;
 using test_support::PointClientAtConfigHost;
 using test_support::ReadDword;
 using test_support::ReadString;
+using test_support::ScopedUserProxy;
 using test_support::ScreenshotPath;
 using test_support::SetDword;
 using test_support::SetString;
@@ -203,10 +204,7 @@ TEST_F(PptpWindowTest, TheEntryIsRewrittenAtStartAndADialFollowsRasIntoTheWindow
 }
 
 TEST_F(PptpWindowTest, AnErrorReportRestoresTheProxyHangsUpAndTellsTheUser) {
-  // WinINet under Wine sends loopback requests through the user's proxy.
-  SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride", L"<local>;127.0.0.1");
-  SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer", L"proxy.example:8080");
-  SetDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", 1);
+  const ScopedUserProxy proxy(L"proxy.example:8080");
   PptpClient client;
   const auto window = ClientWindow::Find();
   ASSERT_TRUE(window);
@@ -226,9 +224,6 @@ TEST_F(PptpWindowTest, AnErrorReportRestoresTheProxyHangsUpAndTellsTheUser) {
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable"), 1u);
   Answer(*box);
   EXPECT_TRUE(window->WaitForText(IDC_BYTES_RECEIVED, L"0 bytes", 10000));
-  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable");
-  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer");
-  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride");
 }
 
 TEST_F(PptpWindowTest, ADialRefusedAtOnceIsHungUpAndEndsInTheControllersMessage) {

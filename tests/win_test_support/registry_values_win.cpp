@@ -71,4 +71,16 @@ bool KeyExists(HKEY hive, const std::wstring& key) {
   return exists;
 }
 
+ScopedUserProxy::ScopedUserProxy(const std::wstring& server) {
+  SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride", L"<local>;127.0.0.1");
+  SetString(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer", server);
+  SetDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", 1);
+}
+
+ScopedUserProxy::~ScopedUserProxy() {
+  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable");
+  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyServer");
+  DeleteValue(HKEY_CURRENT_USER, kInternetSettings, L"ProxyOverride");
+}
+
 }  // namespace veltrona::test_support

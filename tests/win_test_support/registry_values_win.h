@@ -31,4 +31,16 @@ std::optional<std::wstring> ReadString(HKEY hive, const std::wstring& key, const
 std::optional<DWORD> ReadDword(HKEY hive, const std::wstring& key, const wchar_t* name);
 bool KeyExists(HKEY hive, const std::wstring& key);
 
+// The user's own proxy, turned on for one test and removed again when the
+// test ends, however it ends. Loopback is left out of it: WinINet under
+// Wine would otherwise send the client's requests to the test's hosts
+// through the proxy.
+class ScopedUserProxy {
+ public:
+  explicit ScopedUserProxy(const std::wstring& server);
+  ~ScopedUserProxy();
+  ScopedUserProxy(const ScopedUserProxy&) = delete;
+  ScopedUserProxy& operator=(const ScopedUserProxy&) = delete;
+};
+
 }  // namespace veltrona::test_support

@@ -431,6 +431,16 @@ TEST(XmlDocumentValues, AttributesAskedInAnyOrderAndOfSeveralElements) {
   ASSERT_TRUE(doc.FindNextChild(u"h"));
   EXPECT_EQ(doc.ChildAttribute(u"n"), u"");
 
+  // Found by its name in other capitals, an element's attributes are read
+  // from just after that name, which is never one of them.
+  ASSERT_TRUE(doc.SetText(u"<r><HOST\thostname=\"h\"/><hostx hostname=\"no\"/></r>"));
+  doc.SetFlags(XML_IGNORE_CASE);
+  ASSERT_TRUE(doc.FindNextChild(u"host"));
+  EXPECT_EQ(doc.ChildAttribute(u"hostname"), u"h");
+  EXPECT_EQ(doc.ChildAttribute(u"host"), u"");
+  EXPECT_FALSE(doc.FindNextChild(u"host"));
+  doc.SetFlags(0);
+
   // A new text at the same element numbers is read afresh.
   ASSERT_TRUE(doc.SetText(u"<r><h n=\"three\"/></r>"));
   ASSERT_TRUE(doc.FindNextChild(u"h"));
@@ -473,6 +483,10 @@ TEST(XmlDocumentValues, ElementData) {
       {u"<a> x <!-- c --> <?p?> y <![CDATA[&amp;]]>\n</a>", u" x  y &amp;"},
       {u"<a>1<![CDATA[]]>2</a>", u"12"},
       {u"<a>&lt;&#x3C;</a>", u"<<"},
+      // A reference before a comment or CDATA section, and one after it.
+      {u"<a>x&amp;y<!--&amp;-->z</a>", u"x&yz"},
+      {u"<a><![CDATA[&amp;]]>&amp;</a>", u"&amp;&"},
+      {u"<a>plain text</a>", u"plain text"},
   };
   for (const Case& c : cases) {
     XmlDocument doc(c.text);

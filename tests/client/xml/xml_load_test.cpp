@@ -217,6 +217,10 @@ TEST(XmlEncodingUtf8, LongMixedTextAcrossEveryBlockBoundary) {
   std::u16string exact;
   XmlAppendUtf8(std::string(5000, 'x') + "\xD0\x96\xE4\xB8\xAD", exact);
   EXPECT_EQ(exact, std::u16string(5000, u'x') + u"\x0416\x4E2D");
+  // Long text that well-formed counting says gives no unit at all.
+  std::u16string strays = u"<";
+  XmlAppendUtf8(std::string(5000, '\x80'), strays);
+  EXPECT_EQ(strays, u"<" + std::u16string(5000, u'\xFFFD'));
   EXPECT_EQ(XmlUtf16LengthOfUtf8("a\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80"), 5u);
 }
 
