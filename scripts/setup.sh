@@ -20,8 +20,9 @@ packages=(
   python3 openssl
   # The engine's test against the real OpenVPN, in a network namespace.
   openvpn iproute2 iputils-ping procps
-  # The Windows Installer package and its signature.
-  wixl osslsigncode
+  # The Windows Installer package (wixl builds it; msitools' msiinfo and
+  # msibuild set its rollback action) and its signature.
+  wixl msitools osslsigncode
 )
 
 missing=()

@@ -359,14 +359,14 @@ bool RemoveChild(HANDLE parent, const std::wstring& parent_path, const std::wstr
 }
 
 ServiceFolder ServiceFolder::Prepare() {
-  wchar_t common[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) {
+  const std::optional<std::wstring> common = KnownFolder(CSIDL_COMMON_APPDATA);
+  if (!common) {
     ServiceFolder folder;
     folder.wanted_path_ = std::wstring(L"<common application data>\\") + kProductFolderName;
     folder.failure_ = "the machine-wide application-data folder is not known";
     return folder;
   }
-  return Prepare(common, kProductFolderName);
+  return Prepare(*common, kProductFolderName);
 }
 
 ServiceFolder ServiceFolder::Prepare(const std::wstring& parent, const std::wstring& name) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "base/known_folders_win.h"
 #include "base/settings.h"
 #include "base/wide_text.h"
 #include "client/common/user_messages_win.h"
@@ -59,8 +60,7 @@ std::wstring ApplicationDataFolder() {
                                       RRF_RT_REG_SZ, nullptr, folder, &size);
   if (read == ERROR_SUCCESS) return folder;
   if (read == ERROR_MORE_DATA) return {};
-  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return {};
-  return folder;
+  return KnownFolder(CSIDL_APPDATA).value_or(std::wstring());
 }
 
 template <size_t N>

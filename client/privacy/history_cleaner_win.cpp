@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
 #include "base/wide_text.h"
 #include "client/common/texts.h"
@@ -161,10 +162,10 @@ int Walk(const std::wstring& root) {
 }
 
 // A known folder without trailing backslash; empty when it cannot be had.
-std::u16string KnownFolder(int csidl) {
-  wchar_t path[kPathChars] = {};
-  if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
-  std::wstring_view folder(path);
+std::u16string ProfileFolder(int csidl) {
+  const std::optional<std::wstring> path = KnownFolder(csidl);
+  if (!path) return {};
+  std::wstring_view folder(*path);
   while (!folder.empty() && folder.back() == L'\\') folder.remove_suffix(1);
   return ToU16(folder);
 }
@@ -184,8 +185,8 @@ std::wstring RulesFilePath() {
 
 HistoryCleaner::HistoryCleaner()
     : HistoryCleaner(RulesFilePath(),
-                     ProfileFolders{KnownFolder(CSIDL_LOCAL_APPDATA), KnownFolder(CSIDL_APPDATA),
-                                    KnownFolder(CSIDL_PROFILE)}) {}
+                     ProfileFolders{ProfileFolder(CSIDL_LOCAL_APPDATA), ProfileFolder(CSIDL_APPDATA),
+                                    ProfileFolder(CSIDL_PROFILE)}) {}
 
 HistoryCleaner::HistoryCleaner(const std::wstring& rules_path, ProfileFolders folders)
     : folders_(std::move(folders)) {

@@ -29,11 +29,9 @@ std::wstring SystemProgram(const wchar_t* name) {
 }
 
 std::optional<std::wstring> ServiceLogPath() {
-  wchar_t folder[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
-    return std::nullopt;
-  }
-  return std::wstring(folder) + L"\\" + kProductFolderName + L"\\service.log";
+  const std::optional<std::wstring> folder = KnownFolder(CSIDL_COMMON_APPDATA);
+  if (!folder) return std::nullopt;
+  return *folder + L"\\" + kProductFolderName + L"\\service.log";
 }
 
 // Reads the file from its start; over `max_bytes`, only its last part,

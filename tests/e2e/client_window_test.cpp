@@ -53,9 +53,8 @@ constexpr unsigned short kConfigPort = 18990;
 // The prefix user's local application-data folder, where the client's
 // cleaner finds the browsers' profiles.
 std::wstring LocalAppData() {
-  wchar_t path[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) return L"C:\\nowhere";
-  return path;
+  const std::wstring folder = test_support::KnownFolderPath(CSIDL_LOCAL_APPDATA);
+  return folder.empty() ? L"C:\\nowhere" : folder;
 }
 
 // True once no client owns the single-instance mutex (an ended client's is

@@ -48,11 +48,7 @@ class PptpClient : public test_support::ClientProcess {
   PptpClient() : ClientProcess(L"pptp", std::wstring(L"peers\\") + kProgram) {}
 };
 
-std::wstring RasFolder() {
-  wchar_t folder[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-  return std::wstring(folder) + L"\\Veltrona Test RAS\\";
-}
+std::wstring RasFolder() { return test_support::KnownFolderPath(CSIDL_COMMON_APPDATA) + L"\\Veltrona Test RAS\\"; }
 
 // The recording RAS reads these files while the client runs; a write that
 // meets its read is made again.

@@ -33,9 +33,7 @@ using test_support::Ip;
 using test_support::Route;
 
 fs::path TableFile() {
-  wchar_t folder[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-  return fs::path(folder) / "Veltrona Test Routes" / "table.txt";
+  return fs::path(test_support::KnownFolderPath(CSIDL_COMMON_APPDATA)) / "Veltrona Test Routes" / "table.txt";
 }
 
 void WriteTable(const std::vector<RouteRow>& rows) {

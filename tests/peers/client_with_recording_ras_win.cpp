@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/known_folders_win.h"
 #include "client/app/startup_win.h"
 #include "client/common/user_messages_win.h"
 #include "client/engines/ras_api_win.h"
@@ -35,9 +36,7 @@
 namespace {
 
 std::wstring RasFolder() {
-  wchar_t folder[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-  return std::wstring(folder) + L"\\Veltrona Test RAS\\";
+  return veltrona::KnownFolder(CSIDL_COMMON_APPDATA).value_or(std::wstring()) + L"\\Veltrona Test RAS\\";
 }
 
 std::string ReadFile(const wchar_t* name) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
 #include "service/route_guard.h"
 #include "service/route_guard_win.h"
@@ -24,9 +25,7 @@ namespace {
 using veltrona::service::RouteRow;
 
 std::wstring TablePath() {
-  wchar_t folder[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-  return std::wstring(folder) + L"\\Veltrona Test Routes\\table.txt";
+  return veltrona::KnownFolder(CSIDL_COMMON_APPDATA).value_or(std::wstring()) + L"\\Veltrona Test Routes\\table.txt";
 }
 
 class FileRouteTable final : public veltrona::service::RouteTableApi {

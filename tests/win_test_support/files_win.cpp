@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "base/known_folders_win.h"
 #include "base/unique_handle_win.h"
 #include "tests/win_test_support/process_win.h"
 
@@ -51,6 +52,8 @@ bool WriteWholeFile(const std::wstring& path, std::string_view bytes) {
 }
 
 bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring KnownFolderPath(int csidl) { return KnownFolder(csidl).value_or(std::wstring()); }
 
 TempFolder::TempFolder(const std::wstring& prefix) {
   wchar_t temp[MAX_PATH] = {};

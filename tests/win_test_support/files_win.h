@@ -14,6 +14,11 @@ std::string ReadWholeFile(const std::wstring& path);
 [[nodiscard]] bool WriteWholeFile(const std::wstring& path, std::string_view bytes);
 bool FileExists(const std::wstring& path);
 
+// The shell's known folder `csidl` (a CSIDL_ value from <shlobj.h>), found as
+// the programs find it (KnownFolder, base/known_folders_win.h); empty when the
+// shell reports a failure.
+std::wstring KnownFolderPath(int csidl);
+
 // A fresh folder under the temporary folder, named `prefix` and a unique
 // suffix, removed with everything in it.
 class TempFolder {

@@ -18,16 +18,6 @@ namespace veltrona::test_support {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::wstring KnownFolder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-  return path;
-}
-
-}  // namespace
-
 size_t CountProcesses(const std::wstring& name) {
   size_t count = 0;
   UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -67,9 +57,11 @@ std::string ClientConfig(const std::string& standin_lines) {
          "\nroute-method exe\nroute-delay 30\nroute-metric 512\nroute 0.0.0.0 0.0.0.0";
 }
 
-std::wstring InstalledService::ServiceFolder() { return KnownFolder(CSIDL_COMMON_APPDATA) + L"\\Veltrona VPN"; }
-std::wstring InstalledService::InstallFolder() { return KnownFolder(CSIDL_COMMON_APPDATA) + L"\\Veltrona Test Install\\"; }
-std::wstring InstalledService::DataFolder() { return KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Veltrona VPN"; }
+std::wstring InstalledService::ServiceFolder() { return KnownFolderPath(CSIDL_COMMON_APPDATA) + L"\\Veltrona VPN"; }
+std::wstring InstalledService::InstallFolder() {
+  return KnownFolderPath(CSIDL_COMMON_APPDATA) + L"\\Veltrona Test Install\\";
+}
+std::wstring InstalledService::DataFolder() { return KnownFolderPath(CSIDL_LOCAL_APPDATA) + L"\\Veltrona VPN"; }
 
 // A service reports itself stopped a moment before its process ends, and the
 // process holds the service's folder until then: the next service would find
