@@ -216,18 +216,6 @@ std::wstring PackageQuery(const std::wstring& package, const std::wstring& query
   return std::wstring(value, length);
 }
 
-DWORD ServiceProcessId() {
-  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  UniqueServiceHandle service(::OpenServiceW(manager.Get(), test_support::kServiceName, SERVICE_QUERY_STATUS));
-  SERVICE_STATUS_PROCESS status{};
-  DWORD needed = 0;
-  if (!service || !::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                          sizeof status, &needed)) {
-    return 0;
-  }
-  return status.dwProcessId;
-}
-
 // A program started with a whole command line, as the log-on entry or a
 // shortcut starts it; ended when the object goes if it still runs.
 class Started {
@@ -490,7 +478,7 @@ TEST_F(Installer, ANewerBuildReplacesARunningInstallation) {
   const auto window = ClientWindow::Find();
   ASSERT_TRUE(window.has_value());
   Connect(*window);
-  const DWORD old_service = ServiceProcessId();
+  const DWORD old_service = test_support::QueryServiceProcessId(test_support::kServiceName);
   ASSERT_NE(old_service, 0u);
   const auto old_entries = ProgramEntries();
   ASSERT_EQ(old_entries.size(), 1u);
@@ -503,7 +491,7 @@ TEST_F(Installer, ANewerBuildReplacesARunningInstallation) {
   EXPECT_EQ(client.ExitCode(), 0u);
   EXPECT_EQ(test_support::CountProcesses(L"openvpn.exe"), 0u);
   EXPECT_TRUE(test_support::WaitForServiceState(test_support::kServiceName, SERVICE_RUNNING));
-  EXPECT_NE(ServiceProcessId(), old_service);
+  EXPECT_NE(test_support::QueryServiceProcessId(test_support::kServiceName), old_service);
   const auto entries = ProgramEntries();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_NE(entries.front(), old_entries.front());

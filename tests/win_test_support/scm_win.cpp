@@ -55,6 +55,18 @@ DWORD QueryServiceState(const std::wstring& name) {
   return status.dwCurrentState;
 }
 
+DWORD QueryServiceProcessId(const std::wstring& name) {
+  UniqueServiceHandle manager = OpenManager();
+  UniqueServiceHandle service = OpenNamed(manager.Get(), name);
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!service || !::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                          sizeof status, &needed)) {
+    return 0;
+  }
+  return status.dwProcessId;
+}
+
 bool WaitForServiceState(const std::wstring& name, DWORD state, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   while (QueryServiceState(name) != state) {

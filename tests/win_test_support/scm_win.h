@@ -25,6 +25,8 @@ struct ServiceConfig {
 std::optional<ServiceConfig> QueryServiceConfiguration(const std::wstring& name);
 // The service's current state, or 0 when it does not exist.
 DWORD QueryServiceState(const std::wstring& name);
+// The process the service runs in, or 0 when it does not exist or runs in none.
+DWORD QueryServiceProcessId(const std::wstring& name);
 bool WaitForServiceState(const std::wstring& name, DWORD state, DWORD timeout_ms = 20000);
 bool StopService(const std::wstring& name);
 bool CreateAndStartService(const std::wstring& name, const std::wstring& binary_path);

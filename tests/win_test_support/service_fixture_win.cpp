@@ -150,17 +150,7 @@ bool InstalledService::WaitForOpenVpnReady(DWORD timeout_ms) {
 
 bool InstalledService::Stop() { return StopService(kServiceName) && WaitForServiceState(kServiceName, SERVICE_STOPPED); }
 
-DWORD InstalledService::ProcessId() const {
-  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  UniqueServiceHandle service(::OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_STATUS));
-  SERVICE_STATUS_PROCESS status{};
-  DWORD needed = 0;
-  if (!service || !::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                          sizeof status, &needed)) {
-    return 0;
-  }
-  return status.dwProcessId;
-}
+DWORD InstalledService::ProcessId() const { return QueryServiceProcessId(kServiceName); }
 
 ClientPresence::ClientPresence() : mutex_(::CreateMutexW(nullptr, TRUE, L"Global\\VeltronaIsOpened")) {
   // The mutex may still exist a moment after an earlier holder went away,
