@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/unique_handle_win.h"
+#include "ipc/management_port_win.h"
 #include "ipc/protocol.h"
 #include "ipc/senders_win.h"
 #include "service/event_log_win.h"
@@ -258,12 +259,6 @@ TEST(ServiceFolderTrust, AServiceFolderThatIsALinkIsNeverFollowed) {
   test_support::RemoveFolderLink(InstalledService::ServiceFolder());
 }
 
-// Whether the tests run under Wine, whose event log is a line on standard
-// error rather than a record an administrator can read back.
-bool UnderWine() {
-  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 // The texts of the application log's events from the service's source.
 std::string ServiceEvents() {
   std::string texts;
@@ -299,7 +294,9 @@ TEST(ServiceEventLog, AFolderThatCannotBeUsedIsReportedThere) {
                                     CREATE_ALWAYS, 0, nullptr));
   ASSERT_TRUE(squatter.IsValid());
   std::string reported;
-  if (UnderWine()) {
+  // Wine's event log is a line on standard error, not a record an
+  // administrator can read back.
+  if (ipc::RunningUnderWine()) {
     reported = test_support::WineDebugOutput(test_support::PeerProgram(L"service_without_scm"), L"-all,err+eventlog");
   } else {
     EXPECT_EQ(test_support::RunProgram(test_support::PeerProgram(L"service_without_scm"), L"").exit_code, 0u);
@@ -311,7 +308,7 @@ TEST(ServiceEventLog, AFolderThatCannotBeUsedIsReportedThere) {
   EXPECT_NE(reported.find(expected), std::string::npos) << reported;
   EXPECT_NE(reported.find("It keeps no log and starts no OpenVPN until the folder is fixed."), std::string::npos)
       << reported;
-  if (UnderWine()) {
+  if (ipc::RunningUnderWine()) {
     EXPECT_NE(reported.find("err:eventlog:ReportEventW"), std::string::npos) << reported;
   }
 }
