@@ -16,6 +16,7 @@
 #include "service/security_win.h"
 #include "service/service_folder_win.h"
 #include "tests/route_rows.h"
+#include "tests/win_test_support/client_window_win.h"
 #include "tests/win_test_support/files_win.h"
 #include "tests/win_test_support/process_win.h"
 #include "tests/win_test_support/scm_win.h"
@@ -96,6 +97,8 @@ TEST_F(ServiceRouteGuard, RoutesDeletedWhileConnectedComeBackAtDisconnect) {
   ASSERT_TRUE(InstalledService::WaitForOpenVpnReady()) << InstalledService::LogText() << InstalledService::OpenVpnOutput();
   ASSERT_TRUE(ipc::RequestRouteCheck());
   ASSERT_TRUE(InstalledService::WaitForLog("Extra routes detected! Deletion in progress"));
+  // The line comes before the deletion, as its words say.
+  EXPECT_TRUE(test_support::WaitFor([] { return ReadTable() == std::vector<RouteRow>{kLan, kTunnel}; }, 5000));
   EXPECT_EQ(ReadTable(), (std::vector<RouteRow>{kLan, kTunnel}));
 
   ipc::SignalOpenVpnExit();
