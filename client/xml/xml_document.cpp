@@ -687,17 +687,13 @@ std::u16string XmlDocument::ElementData() const {
   if ((e.flags & XML_ELEM_NEVER_ENDED) || e.length == e.startTagLength || e.firstChild != 0) return {};
   const std::u16string_view content = std::u16string_view(text_).substr(
       e.start + e.startTagLength, e.length - e.startTagLength - e.endTagLength);
-  // Plain text, the usual content, is read in one scan for markup and
-  // references together: copied as it is, or unescaped from the first "&".
+  // Plain text, the usual content, is looked at in one scan for markup and
+  // references together: copied as it is, or unescaped when it has no markup.
   const std::size_t first = internal::FindAnyOf3(content.data(), 0, content.size(), u'<', u'&', u'&');
   if (first == content.size()) return std::u16string(content);
   if (content[first] == u'&' &&
       internal::FindAnyOf3(content.data(), first, content.size(), u'<', u'<', u'<') == content.size()) {
-    std::u16string data;
-    data.reserve(content.size());
-    data.append(content.data(), first);
-    XmlAppendUnescaped(content.substr(first), data);
-    return data;
+    return XmlUnescape(content);
   }
   std::u16string data;
   std::size_t pos = 0;

@@ -78,27 +78,20 @@ DWORD Msiexec(const std::wstring& arguments) {
   return test_support::RunProgram(msiexec, arguments + log, 300000).exit_code;
 }
 
-std::vector<std::wstring> SubKeys(HKEY root, const std::wstring& key) {
-  std::vector<std::wstring> names;
-  UniqueRegKey opened;
-  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.Put()) != ERROR_SUCCESS) return names;
-  wchar_t name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD length = 256;
-    if (::RegEnumKeyExW(opened.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, length);
-  }
-  return names;
-}
+enum class Listed { kSubKeys, kValues };
 
-std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& key) {
+// The names of a key's sub-keys or values; none when the key is missing.
+std::vector<std::wstring> RegistryNames(HKEY root, const std::wstring& key, Listed what) {
   std::vector<std::wstring> names;
   UniqueRegKey opened;
   if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.Put()) != ERROR_SUCCESS) return names;
   wchar_t name[256];
   for (DWORD i = 0;; ++i) {
     DWORD length = 256;
-    if (::RegEnumValueW(opened.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    const LSTATUS read = what == Listed::kSubKeys
+                             ? ::RegEnumKeyExW(opened.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr)
+                             : ::RegEnumValueW(opened.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (read != ERROR_SUCCESS) break;
     names.emplace_back(name, length);
   }
   return names;
@@ -126,7 +119,7 @@ bool MentionsVeltrona(const std::wstring& text) {
 // the Uninstall key.
 std::vector<std::wstring> ProgramEntries() {
   std::vector<std::wstring> entries;
-  for (const std::wstring& code : SubKeys(HKEY_LOCAL_MACHINE, kUninstallKey)) {
+  for (const std::wstring& code : RegistryNames(HKEY_LOCAL_MACHINE, kUninstallKey, Listed::kSubKeys)) {
     const std::wstring key = std::wstring(kUninstallKey) + L"\\" + code;
     if (ReadString(HKEY_LOCAL_MACHINE, key, L"DisplayName") == L"Veltrona VPN") entries.push_back(key);
   }
@@ -154,14 +147,15 @@ std::vector<std::wstring> Traces() {
     }
   }
   for (const auto& [root, label] : {std::pair{HKEY_LOCAL_MACHINE, L"HKLM"}, std::pair{HKEY_CURRENT_USER, L"HKCU"}}) {
-    for (const std::wstring& name : SubKeys(root, L"Software")) {
+    for (const std::wstring& name : RegistryNames(root, L"Software", Listed::kSubKeys)) {
       if (MentionsVeltrona(name)) found.push_back(std::wstring(label) + L"\\Software\\" + name);
     }
-    for (const std::wstring& name : ValueNames(root, kRunKey)) {
+    for (const std::wstring& name : RegistryNames(root, kRunKey, Listed::kValues)) {
       if (MentionsVeltrona(name)) found.push_back(std::wstring(label) + L"\\Run\\" + name);
     }
   }
-  for (const std::wstring& name : SubKeys(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services")) {
+  for (const std::wstring& name :
+       RegistryNames(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services", Listed::kSubKeys)) {
     if (MentionsVeltrona(name)) found.push_back(L"Service " + name);
   }
   for (const std::wstring& entry : ProgramEntries()) found.push_back(L"Installed programs " + entry);
