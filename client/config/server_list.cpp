@@ -35,10 +35,12 @@ std::vector<ServerEntry> ReadServerEntries(xml::XmlDocument& doc) {
   doc.ResetPosition();
   if (!doc.FindNextChild(u"servers"sv) || !doc.EnterElement()) return entries;
   // Room for every child of `servers` at once: a long list then costs no
-  // regrowth, and nearly every child is a host.
-  std::size_t children = 0;
-  for (std::uint32_t e = doc.Record(doc.Current()).firstChild; e != 0; e = doc.Record(e).next) ++children;
-  entries.reserve(children);
+  // regrowth, and nearly every child is a host. Records are numbered in
+  // document order and the first child holds the last one, so the children
+  // lie between those two: counted without walking them.
+  const std::uint32_t first = doc.Record(doc.Current()).firstChild;
+  const std::uint32_t last = doc.Record(first).previous;
+  if (first != 0 && last >= first) entries.reserve(last - first + 1);
   while (doc.FindNextChild(u"host"sv)) {
     ServerEntry& entry = entries.emplace_back();
     entry.hostname = doc.ChildAttribute(u"hostname"sv);

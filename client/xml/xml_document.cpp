@@ -28,8 +28,6 @@ inline void Prefetch(const void* address) {
 #endif
 }
 
-const ElementPosition kNoRecord = {};
-
 bool SameName(std::u16string_view a, std::u16string_view b, bool ignoreCase) {
   return ignoreCase ? EqualsIgnoringAsciiCase(a, b) : a == b;
 }
@@ -148,10 +146,6 @@ XmlDocument::XmlDocument(std::u16string_view text) : XmlDocument() {
 
 XmlDocument::~XmlDocument() = default;
 
-const ElementPosition& XmlDocument::Record(std::uint32_t index) const {
-  return index < used_ ? Rec(index) : kNoRecord;
-}
-
 bool XmlDocument::SetText(const char16_t* text) {
   if (flags_ & (XML_READ_FILE | XML_WRITE_FILE)) return false;
   if (text == nullptr) {
@@ -208,13 +202,13 @@ bool XmlDocument::LoadFile(const std::u16string& path) {
 // Reads and decodes the file into the text; its bytes are freed before the
 // parse, so that they and the index are never held together.
 bool XmlDocument::ReadFile(const std::u16string& path) {
-  std::string bytes;
+  XmlFileBytes bytes;
   const XmlFileStatus status = reader_(path, bytes);
   if (!status.ok) {
     AddEntry(u"file_error", u"msg", status.errorText, u"n", status.errorCode);
     return false;
   }
-  DecodeBytes(bytes);
+  DecodeBytes(bytes.View());
   if (status.closeFailed) AddEntry(u"file_error", u"msg", status.closeText, u"n", status.closeCode);
   return true;
 }
@@ -661,15 +655,22 @@ std::u16string XmlDocument::AttributeOf(std::uint32_t index, std::u16string_view
     if (internal::AttributeNameIs(t, a, name, ignoreCase)) return valueOf(a);
   }
   // Each attribute is read straight into its slot: copying a span that was
-  // only just written costs more than reading it.
-  while (scanPosition_ < tagEnd) {
+  // only just written costs more than reading it. The position is kept in a
+  // local meanwhile: held in the document, it would be read back from memory
+  // after every write to a slot, which the compiler cannot tell apart from it.
+  std::size_t pos = scanPosition_;
+  while (pos < tagEnd) {
     internal::AttributeSpan& a = scanned_.emplace_back();
-    if (!internal::NextAttribute(t, scanPosition_, tagEnd, a)) {
+    if (!internal::NextAttribute(t, pos, tagEnd, a)) {
       scanned_.pop_back();
       break;
     }
-    if (internal::AttributeNameIs(t, a, name, ignoreCase)) return valueOf(a);
+    if (internal::AttributeNameIs(t, a, name, ignoreCase)) {
+      scanPosition_ = pos;
+      return valueOf(a);
+    }
   }
+  scanPosition_ = pos;
   return {};
 }
 

@@ -101,7 +101,9 @@ class XmlDocument {
   std::uint32_t RecordCapacity() const { return capacity_; }
   // Records are numbered in parse order, so index n is the n-th record. An
   // index out of range reads as an all-zero record.
-  const ElementPosition& Record(std::uint32_t index) const;
+  const ElementPosition& Record(std::uint32_t index) const {
+    return index < used_ ? Rec(index) : kNoRecord;
+  }
 
   // Test and platform seams; defaults are the platform's own.
   void SetDecoder(XmlCodePageDecoder decoder) { decoder_ = decoder; }
@@ -114,6 +116,8 @@ class XmlDocument {
   const ElementPosition& Rec(std::uint32_t index) const {
     return blocks_[index >> 16][index & 0xFFFF];
   }
+
+  static constexpr ElementPosition kNoRecord{};
 
   struct ParseState;
 

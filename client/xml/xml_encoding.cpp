@@ -155,6 +155,22 @@ std::size_t Utf16Length(const unsigned char* p, std::size_t n) {
   return n - continuations + fourByteLeads;
 }
 
+// How much of a text is looked at to decide whether it is ASCII.
+constexpr std::size_t kAsciiSample = 4096;
+
+bool HasNonAscii(const unsigned char* p, std::size_t n) {
+  std::size_t i = 0;
+#if XML_SCAN_SSE2
+  for (; i + 16 <= n; i += 16) {
+    if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) != 0) return true;
+  }
+#endif
+  for (; i < n; ++i) {
+    if (p[i] >= 0x80) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::size_t XmlUtf16LengthOfUtf8(std::string_view bytes) {
@@ -233,18 +249,30 @@ char16_t* DecodeUtf8Steps(const unsigned char* p, std::size_t n, std::size_t& i,
 
 }  // namespace
 
+std::size_t XmlUtf16RoomForUtf8(std::string_view bytes) {
+  // A UTF-8 byte never gives more than one unit. Counting costs a pass over
+  // the whole text, a third of the conversion, where the text is ASCII.
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (!HasNonAscii(p, std::min(bytes.size(), kAsciiSample))) return bytes.size();
+  return Utf16Length(p, bytes.size());
+}
+
+void XmlReleaseUnusedRoom(std::u16string& text) {
+  if (text.capacity() - text.size() > text.size() / 8) text.shrink_to_fit();
+}
+
 void XmlAppendUtf8(std::string_view bytes, std::u16string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
   std::size_t i = 0;
   if (n > kChunkUnits - 16) {
-    // Long text is decoded straight into the output, sized for exactly the
-    // units of well-formed text so that non-ASCII text does not keep a unit
-    // per byte. Ill-formed text may give more; the rest goes on below.
+    // Long text is decoded straight into the output. Ill-formed text may give
+    // more units than there is room for; the rest goes on below.
     const std::size_t base = out.size();
-    out.resize(base + Utf16Length(p, n));
+    out.resize(base + XmlUtf16RoomForUtf8(bytes));
     char16_t* const data = out.data();
     out.resize(static_cast<std::size_t>(DecodeUtf8Steps(p, n, i, data + base, data + out.size()) - data));
+    XmlReleaseUnusedRoom(out);
   }
   // Short text, whose count would cost more than it saves, and the last
   // units of long text go through a small buffer.

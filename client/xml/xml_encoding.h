@@ -23,6 +23,16 @@ constexpr std::uint32_t XML_CP_UTF8 = 65001;
 // The number of UTF-16 units that `bytes`, read as well-formed UTF-8, give.
 std::size_t XmlUtf16LengthOfUtf8(std::string_view bytes);
 
+// Room for `bytes` read as UTF-8, in UTF-16 units: never fewer than they
+// give. Text that begins in ASCII is taken to go on in it, and gets a unit
+// per byte without a count; other text gets the exact count of well-formed
+// UTF-8, which may fall short for ill-formed text.
+std::size_t XmlUtf16RoomForUtf8(std::string_view bytes);
+
+// Gives back the room a conversion sized by XmlUtf16RoomForUtf8 left unused,
+// when it is more than an eighth of the text.
+void XmlReleaseUnusedRoom(std::u16string& text);
+
 // Appends `bytes` read as UTF-8; each ill-formed sequence becomes U+FFFD.
 void XmlAppendUtf8(std::string_view bytes, std::u16string& out);
 

@@ -13,11 +13,11 @@ bool XmlDecodeWindows(std::uint32_t codePage, std::string_view bytes, std::u16st
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
   const UINT cp = codePage == XML_CP_ANSI ? CP_ACP : codePage;
   const int inLength = static_cast<int>(bytes.size());
-  // One conversion straight into the text, sized for the usual result: the
-  // exact count for well-formed UTF-8, else a unit per byte. Only when that
-  // is too small is the size asked for first.
+  // One conversion straight into the text, sized for the usual result: a
+  // unit per byte, or for UTF-8 that is not ASCII the exact count of
+  // well-formed text. Only when that is too small is the size asked for first.
   const std::size_t room =
-      std::max<std::size_t>(codePage == XML_CP_UTF8 ? XmlUtf16LengthOfUtf8(bytes) : bytes.size(), 1);
+      std::max<std::size_t>(codePage == XML_CP_UTF8 ? XmlUtf16RoomForUtf8(bytes) : bytes.size(), 1);
   out.resize(room);
   int written = ::MultiByteToWideChar(cp, 0, bytes.data(), inLength, reinterpret_cast<wchar_t*>(out.data()),
                                       static_cast<int>(room));
@@ -33,6 +33,7 @@ bool XmlDecodeWindows(std::uint32_t codePage, std::string_view bytes, std::u16st
     return false;
   }
   out.resize(static_cast<std::size_t>(written));
+  XmlReleaseUnusedRoom(out);
   return true;
 }
 

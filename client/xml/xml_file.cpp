@@ -42,8 +42,8 @@ std::u16string XmlFirstLine(std::u16string text) {
 }
 
 #ifndef _WIN32
-XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes) {
-  bytes.clear();
+XmlFileStatus XmlReadFilePortable(const std::u16string& path, XmlFileBytes& bytes) {
+  bytes.Clear();
   try {
     errno = 0;
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -53,10 +53,10 @@ XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes
     if (size < 0) return Failure(errno);
     if (static_cast<unsigned long long>(size) > XML_MAX_TEXT_LENGTH) return Failure(EFBIG);
     in.seekg(0, std::ios::beg);
-    bytes.resize(static_cast<std::size_t>(size));
-    if (size > 0 && !in.read(bytes.data(), size)) {
+    if (!bytes.Allocate(static_cast<std::size_t>(size))) return Failure(ENOMEM);
+    if (size > 0 && !in.read(bytes.Data(), size)) {
       const int error = errno;
-      bytes.clear();
+      bytes.Clear();
       return Failure(error);
     }
     XmlFileStatus status;
@@ -70,7 +70,7 @@ XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes
     return status;
   } catch (const std::exception&) {
     // A path that cannot be converted, or memory exhaustion.
-    bytes.clear();
+    bytes.Clear();
     return Failure(EINVAL);
   }
 }

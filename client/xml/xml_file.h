@@ -3,7 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <string_view>
 
 namespace veltrona::xml {
 
@@ -19,14 +22,38 @@ struct XmlFileStatus {
   std::u16string closeText;
 };
 
-using XmlFileReader = XmlFileStatus (*)(const std::u16string& path, std::string& bytes);
+// A whole file's bytes. The buffer is not zeroed before the file is read
+// into it: a list of many servers is megabytes.
+class XmlFileBytes {
+ public:
+  // Room for `size` bytes, their values unset; false when there is no memory.
+  [[nodiscard]] bool Allocate(std::size_t size) {
+    data_.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
+    size_ = data_ ? size : 0;
+    return data_ != nullptr;
+  }
+  char* Data() { return data_.get(); }
+  // Keeps the first `size` bytes (no more than there are).
+  void Truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
+  void Clear() {
+    data_.reset();
+    size_ = 0;
+  }
+  std::string_view View() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+};
+
+using XmlFileReader = XmlFileStatus (*)(const std::u16string& path, XmlFileBytes& bytes);
 
 #ifndef _WIN32
 // Standard library streams; error numbers are errno values.
-[[nodiscard]] XmlFileStatus XmlReadFilePortable(const std::u16string& path, std::string& bytes);
+[[nodiscard]] XmlFileStatus XmlReadFilePortable(const std::u16string& path, XmlFileBytes& bytes);
 #else
 // CreateFileW/ReadFile; error numbers are GetLastError() values.
-[[nodiscard]] XmlFileStatus XmlReadFileWindows(const std::u16string& path, std::string& bytes);
+[[nodiscard]] XmlFileStatus XmlReadFileWindows(const std::u16string& path, XmlFileBytes& bytes);
 #endif
 
 XmlFileReader XmlDefaultFileReader();

@@ -23,8 +23,8 @@ XmlFileStatus Failure(DWORD error) {
 
 }  // namespace
 
-XmlFileStatus XmlReadFileWindows(const std::u16string& path, std::string& bytes) {
-  bytes.clear();
+XmlFileStatus XmlReadFileWindows(const std::u16string& path, XmlFileBytes& bytes) {
+  bytes.Clear();
   const std::wstring widePath(path.begin(), path.end());
   UniqueFile file(::CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -34,20 +34,21 @@ XmlFileStatus XmlReadFileWindows(const std::u16string& path, std::string& bytes)
   if (static_cast<unsigned long long>(size.QuadPart) > XML_MAX_TEXT_LENGTH) {
     return Failure(ERROR_FILE_TOO_LARGE);
   }
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  const auto total = static_cast<std::size_t>(size.QuadPart);
+  if (!bytes.Allocate(total)) return Failure(ERROR_NOT_ENOUGH_MEMORY);
   std::size_t done = 0;
-  while (done < bytes.size()) {
+  while (done < total) {
     DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(bytes.size() - done);
-    if (!::ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr)) {
+    const DWORD want = static_cast<DWORD>(total - done);
+    if (!::ReadFile(file.Get(), bytes.Data() + done, want, &got, nullptr)) {
       const DWORD error = ::GetLastError();
-      bytes.clear();
+      bytes.Clear();
       return Failure(error);
     }
     if (got == 0) break;  // the file shrank while we read it
     done += got;
   }
-  bytes.resize(done);
+  bytes.Truncate(done);
   XmlFileStatus status;
   status.ok = true;
   if (!file.Close()) {

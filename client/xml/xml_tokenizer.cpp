@@ -234,29 +234,6 @@ Token NextToken(std::u16string_view text, std::size_t pos) {
   }
 }
 
-std::size_t NameLength(std::u16string_view text, std::size_t pos, std::size_t end) {
-  const char16_t* p = text.data();
-  std::size_t i = pos;
-#if XML_SCAN_SSE2
-  // Every unit that can end a name lies below 64 and few name units do, so
-  // eight units at a time are sifted for those and only they are looked at.
-  const __m128i limit = _mm_set1_epi16(64);
-  for (; i + 8 <= end; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    // Signed: units from U+8000 up count as low too and are looked at.
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(v, limit)));
-    while (mask != 0) {
-      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
-      if (IsNameEnd(p[at])) return at - pos;
-      mask &= mask - 1;
-      mask &= mask - 1;
-    }
-  }
-#endif
-  while (i < end && !IsNameEnd(p[i])) ++i;
-  return i - pos;
-}
-
 bool FindAttribute(std::u16string_view text, std::size_t nameStart, std::size_t tagEnd,
                    std::u16string_view name, bool ignoreCase, std::size_t& valueStart,
                    std::size_t& valueEnd) {

@@ -2,6 +2,7 @@
 // sections, processing instructions, DOCTYPEs and syntax errors.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -80,8 +81,48 @@ std::size_t FindAnyOf3(const char16_t* text, std::size_t pos, std::size_t end, c
 // Reads the token that starts at `pos` (pos < text.size()).
 Token NextToken(std::u16string_view text, std::size_t pos);
 
-// Length of the name that starts at `pos`, at most up to `end`.
-std::size_t NameLength(std::u16string_view text, std::size_t pos, std::size_t end);
+// Length of the name that starts at `pos`, at most up to `end`. Inline: it
+// runs for every tag and every attribute.
+inline std::size_t NameLength(std::u16string_view text, std::size_t pos, std::size_t end) {
+  const char16_t* p = text.data();
+  std::size_t i = pos;
+#if XML_SCAN_SSE2
+  // Every unit that can end a name lies below 64 and few name units do, so
+  // eight units at a time are sifted for those and only they are looked at.
+  const __m128i limit = _mm_set1_epi16(64);
+  for (; i + 8 <= end; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // Signed: units from U+8000 up count as low too and are looked at.
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(v, limit)));
+    while (mask != 0) {
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+      if (IsNameEnd(p[at])) return at - pos;
+      mask &= mask - 1;  // the unit's two bits
+      mask &= mask - 1;
+    }
+  }
+#endif
+  while (i < end && !IsNameEnd(p[i])) ++i;
+  return i - pos;
+}
+
+// FindAnyOf3(p, pos, end, quote, '&', quote) for an attribute value, inline:
+// values are short, so sixteen units are looked at in one step.
+inline std::size_t FindQuoteOrReference(const char16_t* p, std::size_t pos, std::size_t end, char16_t quote) {
+#if XML_SCAN_SSE2
+  const __m128i q = _mm_set1_epi16(static_cast<short>(quote));
+  const __m128i amp = _mm_set1_epi16(u'&');
+  for (; pos + 16 <= end; pos += 16) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos + 8));
+    const __m128i hitLo = _mm_or_si128(_mm_cmpeq_epi16(lo, q), _mm_cmpeq_epi16(lo, amp));
+    const __m128i hitHi = _mm_or_si128(_mm_cmpeq_epi16(hi, q), _mm_cmpeq_epi16(hi, amp));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(hitLo, hitHi)));
+    if (mask != 0) return pos + static_cast<std::size_t>(std::countr_zero(mask));
+  }
+#endif
+  return FindAnyOf3(p, pos, end, quote, u'&', quote);
+}
 
 // One attribute of a tag: its name and its raw value (empty when it has
 // none), as offsets into the text.
@@ -122,7 +163,7 @@ struct AttributeSpan {
       if (j < tagEnd && (p[j] == u'"' || p[j] == u'\'')) {
         const char16_t quote = p[j];
         vStart = j + 1;
-        vEnd = FindAnyOf3(p, vStart, tagEnd, quote, u'&', quote);
+        vEnd = FindQuoteOrReference(p, vStart, tagEnd, quote);
         if (vEnd < tagEnd && p[vEnd] == u'&') {
           hasReference = true;
           vEnd = FindAnyOf3(p, vEnd, tagEnd, quote, quote, quote);
@@ -156,7 +197,6 @@ inline bool NameMatches(std::u16string_view text, std::size_t pos, std::size_t e
   const std::size_t after = pos + name.size();
   if (after != end && !IsNameEnd(text[after])) return false;
   if (!ignoreCase) {
-    // Equal units first: a unit that ends a name can then only be in both.
     // Equal units first: a unit that ends a name can then only be in both.
     if (!EqualUnits(p, name.data(), name.size())) return false;
     for (const char16_t c : name) {

@@ -6,6 +6,7 @@
 
 #include "client/xml/xml_document.h"
 #include "client/xml/xml_encoding.h"
+#include "tests/test_text.h"
 
 namespace veltrona::xml {
 namespace {
@@ -224,6 +225,30 @@ TEST(XmlEncodingUtf8, LongMixedTextAcrossEveryBlockBoundary) {
   EXPECT_EQ(XmlUtf16LengthOfUtf8("a\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80"), 5u);
 }
 
+TEST(XmlEncodingUtf8, TextThatTurnsNonAsciiLateKeepsNoSpareRoom) {
+  // The first pages are ASCII, so the text is first given a unit per byte;
+  // three bytes per unit after them leave most of that room unused.
+  std::string bytes = "<a>" + std::string(6000, 'x');
+  std::u16string expected = u"<a>" + std::u16string(6000, u'x');
+  for (int i = 0; i < 20000; ++i) {
+    bytes += i % 1000 == 0 ? "\xFF" : "\xE4\xB8\xAD";  // now and then a byte that is never UTF-8
+    expected += i % 1000 == 0 ? u'\xFFFD' : u'\x4E2D';
+  }
+  bytes += "</a>";
+  expected += u"</a>";
+  std::u16string out;
+  XmlAppendUtf8(bytes, out);
+  EXPECT_EQ(out, expected);
+  EXPECT_LE(out.capacity(), out.size() + out.size() / 8);
+
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadBytes(bytes));
+  EXPECT_EQ(doc.GetText(), expected);
+  EXPECT_LE(doc.GetText().capacity(), expected.size() + expected.size() / 8);
+  EXPECT_NE(doc.GetResult().find(u"<converted_to encoding=\"UTF-16\" length=\"26007\"/>"), std::u16string::npos)
+      << test_support::Ascii(doc.GetResult());
+}
+
 TEST(XmlEncodingPortable, SingleByteCodePages) {
   std::u16string out;
   ASSERT_TRUE(XmlDecodePortable(1252, "\x80\x81\x9F\xA0\xFF", out));
@@ -290,6 +315,16 @@ TEST_F(XmlLoadFile, MissingFileReportsTheSystemError) {
   EXPECT_EQ(result.find(u'\n'), std::u16string::npos);
   EXPECT_EQ(doc.GetText(), u"");
   EXPECT_FALSE(doc.FindNextElement());
+}
+
+TEST_F(XmlLoadFile, EmptyFileIsReadAsAnEmptyText) {
+  XmlDocument doc;
+  EXPECT_FALSE(doc.LoadFile(Write(u"empty.xml", "")));
+  EXPECT_EQ(doc.GetText(), u"");
+  // The same entries as for no bytes in memory: no file error.
+  EXPECT_EQ(doc.GetResult(),
+            u"<utf8_detection/><converted_to encoding=\"UTF-16\" length=\"0\"/>"
+            u"<read encoding=\"UTF-8\" length=\"0\"/>");
 }
 
 TEST_F(XmlLoadFile, NotWellFormedFileKeepsFileEntriesFirst) {
