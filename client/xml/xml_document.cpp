@@ -1,6 +1,9 @@
 #include "client/xml/xml_document.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
+#include <span>
 #include <unordered_map>
 
 #include "base/ascii.h"
@@ -135,7 +138,199 @@ std::u16string DeclaredEncoding(std::string_view block) {
   return {};
 }
 
+// What the first bytes of a text say of its encoding: a byte order mark, an
+// encoding declared in its first block, or "<" first (UTF-8).
+struct DetectedEncoding {
+  std::u16string name;  // empty: nothing said
+  std::size_t skip = 0;  // the byte order mark's length
+  std::uint32_t flag = 0;  // XML_*_FILE for a byte order mark
+  bool wide = false;
+  bool bigEndian = false;
+};
+
+DetectedEncoding DetectEncoding(std::string_view bytes) {
+  DetectedEncoding d;
+  if (StartsWithBytes(bytes, "\xEF\xBB\xBF")) {
+    d = {u"UTF-8", 3, XML_UTF8_BOM_FILE, false, false};
+  } else if (StartsWithBytes(bytes, "\xFF\xFE")) {
+    d = {u"UTF-16LE", 2, XML_UTF16LE_FILE, true, false};
+  } else if (StartsWithBytes(bytes, "\xFE\xFF")) {
+    d = {u"UTF-16BE", 2, XML_UTF16BE_FILE, true, true};
+  } else {
+    d.name = DeclaredEncoding(bytes.substr(0, 1024));
+    if (d.name.empty() && !bytes.empty() && bytes[0] == '<') d.name = u"UTF-8";
+  }
+  return d;
+}
+
+// How many bytes at the end of `bytes` begin a UTF-8 sequence that the
+// bytes after them may complete (0 to 3). A text read a block at a time
+// holds them back for the next block, so that every sequence is decoded
+// whole, as it would be from the text in one piece.
+std::size_t UnfinishedUtf8Tail(std::string_view bytes) {
+  const std::size_t look = std::min<std::size_t>(bytes.size(), 3);
+  for (std::size_t k = 1; k <= look; ++k) {
+    const auto b = static_cast<unsigned char>(bytes[bytes.size() - k]);
+    if (b >= 0x80 && b < 0xC0) continue;  // a continuation byte: its lead is further back
+    if (b < 0xC0 || b >= 0xF8) return 0;  // ASCII, or a byte that leads nothing
+    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+    return k < length ? k : 0;
+  }
+  return 0;
+}
+
 }  // namespace
+
+// Takes a file's bytes as they are read. A UTF-8 file of more than one
+// block whose first block is ASCII, the usual large document (a list of many
+// servers), is decoded a block at a time into the text: its bytes are never
+// all held, and the text is not first filled with zeros. Every other file is
+// gathered whole and decoded as bytes in memory are. Both give the same
+// text and the same entries as LoadBytes of the file's bytes.
+class XmlDocument::FileReceiver final : public XmlFileSink {
+ public:
+  explicit FileReceiver(XmlDocument& doc) : doc_(doc) {}
+
+  bool Begin(std::size_t size) override {
+    size_ = size;
+    if (size <= kBlock) {
+      // One block or less: nothing to gain from taking it apart.
+      mode_ = Mode::kWhole;
+      return whole_.Allocate(size);
+    }
+    block_.reset(new (std::nothrow) char[kBlock + kMaxCarry]);
+    return block_ != nullptr;
+  }
+
+  std::span<char> Room() override {
+    switch (mode_) {
+      case Mode::kHead:
+        return {block_.get() + held_, kBlock - held_};
+      case Mode::kStream:
+        return {block_.get() + carry_, kBlock};
+      case Mode::kWhole:
+        break;
+    }
+    return {whole_.Data() + held_, size_ - held_};
+  }
+
+  bool Filled(std::size_t count) override {
+    received_ += count;
+    switch (mode_) {
+      case Mode::kHead:
+        held_ += count;
+        return (held_ < kBlock && held_ < size_) || Decide();
+      case Mode::kStream:
+        Decode(0, carry_ + count);
+        return true;
+      case Mode::kWhole:
+        held_ += count;
+        return true;
+    }
+    return true;
+  }
+
+  // After a complete read: decodes what is left and adds the entries.
+  void Finish() {
+    if (mode_ == Mode::kHead) {
+      // The file shrank to less than a block while it was read: what came
+      // is all in the block.
+      doc_.DecodeBytes(std::string_view(block_.get(), held_));
+      return;
+    }
+    if (mode_ == Mode::kWhole) {
+      whole_.Truncate(held_);
+      doc_.DecodeBytes(whole_.View());
+      return;
+    }
+    // What was held back ends the text: decoded as it stands.
+    if (carry_ != 0) DecodePiece(std::string_view(block_.get(), carry_));
+    XmlReleaseUnusedRoom(doc_.text_);
+    if (detected_.skip != 0) {
+      doc_.flags_ |= detected_.flag;
+      doc_.AddEntry(u"bom");
+    }
+    if (nulls_ != 0) doc_.AddEntry(u"nulls_removed", nullptr, {}, u"count", nulls_);
+    doc_.AddEntry(u"converted_to", u"encoding", u"UTF-16", u"length", doc_.text_.size());
+    doc_.AddEntry(u"read", u"encoding", detected_.name, u"length", received_ - detected_.skip);
+  }
+
+ private:
+  enum class Mode { kHead, kStream, kWhole };
+  static constexpr std::size_t kBlock = 64 * 1024;
+  static constexpr std::size_t kMaxCarry = 3;
+
+  // Chooses, from the first block, how the file is taken; false when there
+  // is no memory to gather it.
+  bool Decide() {
+    const std::string_view head(block_.get(), held_);
+    detected_ = DetectEncoding(head);
+    std::uint32_t codePage = 0;
+    const bool utf8 = !detected_.wide && !detected_.name.empty() &&
+                      XmlCodePageFromName(detected_.name, codePage) && codePage == XML_CP_UTF8;
+    std::u16string probe;
+    if (utf8 && IsAscii(head.substr(detected_.skip)) && doc_.decoder_(XML_CP_UTF8, {}, probe)) {
+      // Room for a unit per byte, which ASCII text takes.
+      try {
+        doc_.text_.reserve(size_ - std::min(size_, detected_.skip));
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+      mode_ = Mode::kStream;
+      Decode(detected_.skip, held_);
+      return true;
+    }
+    if (!whole_.Allocate(size_)) return false;
+    std::memcpy(whole_.Data(), block_.get(), held_);
+    block_.reset();
+    mode_ = Mode::kWhole;
+    return true;
+  }
+
+  static bool IsAscii(std::string_view bytes) {
+    for (const char c : bytes) {
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+  }
+
+  // Decodes block bytes [from, end), less a sequence the next block may
+  // finish, which moves to the start of the block.
+  void Decode(std::size_t from, std::size_t end) {
+    char* const begin = block_.get() + from;
+    std::size_t n = end - from;
+    // Zero bytes are dropped before decoding, as from a whole text.
+    if (std::memchr(begin, 0, n) != nullptr) {
+      const std::size_t kept = static_cast<std::size_t>(std::remove(begin, begin + n, '\0') - begin);
+      nulls_ += n - kept;
+      n = kept;
+    }
+    const std::size_t tail = UnfinishedUtf8Tail(std::string_view(begin, n));
+    DecodePiece(std::string_view(begin, n - tail));
+    std::memmove(block_.get(), begin + n - tail, tail);
+    carry_ = tail;
+  }
+
+  void DecodePiece(std::string_view piece) {
+    if (piece.empty()) return;
+    // The decoder said it takes UTF-8; should it still refuse a piece, the
+    // portable reading, which never fails, takes that piece.
+    if (!doc_.decoder_(XML_CP_UTF8, piece, scratch_)) (void)XmlDecodePortable(XML_CP_UTF8, piece, scratch_);
+    doc_.text_.append(scratch_);
+  }
+
+  XmlDocument& doc_;
+  Mode mode_ = Mode::kHead;
+  std::size_t size_ = 0;      // as the reader found it when it began
+  std::size_t received_ = 0;  // bytes that came
+  std::size_t held_ = 0;      // kHead: in the block; kWhole: in `whole_`
+  std::size_t carry_ = 0;     // kStream: held back at the start of the block
+  std::uint64_t nulls_ = 0;
+  DetectedEncoding detected_;
+  std::unique_ptr<char[]> block_;
+  XmlFileBytes whole_;
+  std::u16string scratch_;
+};
 
 XmlDocument::XmlDocument() : decoder_(XmlDefaultDecoder()), reader_(XmlDefaultFileReader()) {}
 
@@ -202,13 +397,18 @@ bool XmlDocument::LoadFile(const std::u16string& path) {
 // Reads and decodes the file into the text; its bytes are freed before the
 // parse, so that they and the index are never held together.
 bool XmlDocument::ReadFile(const std::u16string& path) {
-  XmlFileBytes bytes;
-  const XmlFileStatus status = reader_(path, bytes);
+  XmlFileStatus status;
+  {
+    FileReceiver receiver(*this);
+    status = reader_(path, receiver);
+    if (status.ok) receiver.Finish();
+  }
   if (!status.ok) {
+    // Whatever was decoded before the failure goes, room and all.
+    std::u16string().swap(text_);
     AddEntry(u"file_error", u"msg", status.errorText, u"n", status.errorCode);
     return false;
   }
-  DecodeBytes(bytes.View());
   if (status.closeFailed) AddEntry(u"file_error", u"msg", status.closeText, u"n", status.closeCode);
   return true;
 }
@@ -226,32 +426,13 @@ bool XmlDocument::LoadBytes(std::string_view bytes) {
 }
 
 void XmlDocument::DecodeBytes(std::string_view bytes) {
-  std::u16string encoding;
-  std::size_t skip = 0;
-  bool wide = false;
-  bool bigEndian = false;
-  if (StartsWithBytes(bytes, "\xEF\xBB\xBF")) {
-    encoding = u"UTF-8";
-    flags_ |= XML_UTF8_BOM_FILE;
-    skip = 3;
-  } else if (StartsWithBytes(bytes, "\xFF\xFE")) {
-    encoding = u"UTF-16LE";
-    flags_ |= XML_UTF16LE_FILE;
-    skip = 2;
-    wide = true;
-  } else if (StartsWithBytes(bytes, "\xFE\xFF")) {
-    encoding = u"UTF-16BE";
-    flags_ |= XML_UTF16BE_FILE;
-    skip = 2;
-    wide = true;
-    bigEndian = true;
-  }
-  if (skip != 0) {
-    AddEntry(u"bom");
-  } else {
-    encoding = DeclaredEncoding(bytes.substr(0, 1024));
-    if (encoding.empty() && !bytes.empty() && bytes[0] == '<') encoding = u"UTF-8";
-  }
+  const DetectedEncoding detected = DetectEncoding(bytes);
+  std::u16string encoding = detected.name;
+  const std::size_t skip = detected.skip;
+  const bool wide = detected.wide;
+  const bool bigEndian = detected.bigEndian;
+  flags_ |= detected.flag;
+  if (skip != 0) AddEntry(u"bom");
   const std::string_view body = bytes.substr(skip);
   std::size_t unitsRead = 0;
 

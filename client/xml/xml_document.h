@@ -120,6 +120,7 @@ class XmlDocument {
   static constexpr ElementPosition kNoRecord{};
 
   struct ParseState;
+  class FileReceiver;
 
   [[nodiscard]] bool Parse();
   void StartIndex(std::size_t textLength);

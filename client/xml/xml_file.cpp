@@ -4,6 +4,7 @@
 // portable reader's streams and paths would bring the C++ library's locale
 // and file-system code into it, so it is built where it is used.
 #ifndef _WIN32
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -42,8 +43,7 @@ std::u16string XmlFirstLine(std::u16string text) {
 }
 
 #ifndef _WIN32
-XmlFileStatus XmlReadFilePortable(const std::u16string& path, XmlFileBytes& bytes) {
-  bytes.Clear();
+XmlFileStatus XmlReadFilePortable(const std::u16string& path, XmlFileSink& sink) {
   try {
     errno = 0;
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -53,11 +53,24 @@ XmlFileStatus XmlReadFilePortable(const std::u16string& path, XmlFileBytes& byte
     if (size < 0) return Failure(errno);
     if (static_cast<unsigned long long>(size) > XML_MAX_TEXT_LENGTH) return Failure(EFBIG);
     in.seekg(0, std::ios::beg);
-    if (!bytes.Allocate(static_cast<std::size_t>(size))) return Failure(ENOMEM);
-    if (size > 0 && !in.read(bytes.Data(), size)) {
-      const int error = errno;
-      bytes.Clear();
-      return Failure(error);
+    const auto total = static_cast<std::size_t>(size);
+    if (!sink.Begin(total)) return Failure(ENOMEM);
+    std::size_t done = 0;
+    while (done < total) {
+      const std::span<char> room = sink.Room();
+      const std::size_t want = std::min(room.size(), total - done);
+      errno = 0;
+      in.read(room.data(), static_cast<std::streamsize>(want));
+      const auto got = static_cast<std::size_t>(in.gcount());
+      if (got > 0 && !sink.Filled(got)) return Failure(ENOMEM);
+      done += got;
+      if (!in) {
+        if (in.eof()) {
+          in.clear();  // the file shrank while we read it: not a failure
+          break;
+        }
+        return Failure(errno);
+      }
     }
     XmlFileStatus status;
     status.ok = true;
@@ -70,7 +83,6 @@ XmlFileStatus XmlReadFilePortable(const std::u16string& path, XmlFileBytes& byte
     return status;
   } catch (const std::exception&) {
     // A path that cannot be converted, or memory exhaustion.
-    bytes.Clear();
     return Failure(EINVAL);
   }
 }

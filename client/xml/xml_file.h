@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -46,14 +47,31 @@ class XmlFileBytes {
   std::size_t size_ = 0;
 };
 
-using XmlFileReader = XmlFileStatus (*)(const std::u16string& path, XmlFileBytes& bytes);
+// Where a file reader puts a file's bytes, a piece at a time and in order,
+// so that the taker may decode them as they come instead of holding them all.
+class XmlFileSink {
+ public:
+  virtual ~XmlFileSink() = default;
+  // The file's size, before any bytes; false when there is no memory for it.
+  [[nodiscard]] virtual bool Begin(std::size_t size) = 0;
+  // Room for the next bytes; never empty while fewer than the size have come.
+  virtual std::span<char> Room() = 0;
+  // `count` bytes (at least one) were read into the start of Room(); false
+  // when there is no memory to take them, and the read stops.
+  [[nodiscard]] virtual bool Filled(std::size_t count) = 0;
+};
+
+// Reads the file at `path` into `sink`: Begin with its size, then its bytes.
+// A file that shrinks while it is read ends early; one that grows is read up
+// to the size it had.
+using XmlFileReader = XmlFileStatus (*)(const std::u16string& path, XmlFileSink& sink);
 
 #ifndef _WIN32
 // Standard library streams; error numbers are errno values.
-[[nodiscard]] XmlFileStatus XmlReadFilePortable(const std::u16string& path, XmlFileBytes& bytes);
+[[nodiscard]] XmlFileStatus XmlReadFilePortable(const std::u16string& path, XmlFileSink& sink);
 #else
 // CreateFileW/ReadFile; error numbers are GetLastError() values.
-[[nodiscard]] XmlFileStatus XmlReadFileWindows(const std::u16string& path, XmlFileBytes& bytes);
+[[nodiscard]] XmlFileStatus XmlReadFileWindows(const std::u16string& path, XmlFileSink& sink);
 #endif
 
 XmlFileReader XmlDefaultFileReader();

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/system_error_win.h"
 #include "base/unique_handle_win.h"
 
@@ -23,8 +25,7 @@ XmlFileStatus Failure(DWORD error) {
 
 }  // namespace
 
-XmlFileStatus XmlReadFileWindows(const std::u16string& path, XmlFileBytes& bytes) {
-  bytes.Clear();
+XmlFileStatus XmlReadFileWindows(const std::u16string& path, XmlFileSink& sink) {
   const std::wstring widePath(path.begin(), path.end());
   UniqueFile file(::CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -35,20 +36,17 @@ XmlFileStatus XmlReadFileWindows(const std::u16string& path, XmlFileBytes& bytes
     return Failure(ERROR_FILE_TOO_LARGE);
   }
   const auto total = static_cast<std::size_t>(size.QuadPart);
-  if (!bytes.Allocate(total)) return Failure(ERROR_NOT_ENOUGH_MEMORY);
+  if (!sink.Begin(total)) return Failure(ERROR_NOT_ENOUGH_MEMORY);
   std::size_t done = 0;
   while (done < total) {
+    const std::span<char> room = sink.Room();
     DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(total - done);
-    if (!::ReadFile(file.Get(), bytes.Data() + done, want, &got, nullptr)) {
-      const DWORD error = ::GetLastError();
-      bytes.Clear();
-      return Failure(error);
-    }
+    const DWORD want = static_cast<DWORD>(std::min(room.size(), total - done));
+    if (!::ReadFile(file.Get(), room.data(), want, &got, nullptr)) return Failure(::GetLastError());
     if (got == 0) break;  // the file shrank while we read it
+    if (!sink.Filled(got)) return Failure(ERROR_NOT_ENOUGH_MEMORY);
     done += got;
   }
-  bytes.Truncate(done);
   XmlFileStatus status;
   status.ok = true;
   if (!file.Close()) {

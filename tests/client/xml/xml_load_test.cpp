@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/xml/xml_document.h"
 #include "client/xml/xml_encoding.h"
@@ -277,6 +282,8 @@ TEST(XmlEncodingPortable, SingleByteCodePages) {
 
 // --- Files ------------------------------------------------------------------
 
+std::u16string Utf16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
 class XmlLoadFile : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -325,6 +332,111 @@ TEST_F(XmlLoadFile, EmptyFileIsReadAsAnEmptyText) {
   EXPECT_EQ(doc.GetResult(),
             u"<utf8_detection/><converted_to encoding=\"UTF-16\" length=\"0\"/>"
             u"<read encoding=\"UTF-8\" length=\"0\"/>");
+}
+
+// A file is decoded a block of 64 KB at a time when it is UTF-8 and its first
+// block is ASCII, else whole; either way it must give what its bytes give
+// from memory. Sequences and zero bytes are put across each block's end.
+TEST_F(XmlLoadFile, ReadInBlocksGivesWhatTheBytesInMemoryGive) {
+  constexpr std::size_t kBlock = 64 * 1024;
+  using namespace std::string_literals;
+  const std::string pieces[] = {"\xC3\xA9"s,     "\xE2\x82\xAC"s, "\xF0\x9F\x98\x80"s, "\xE2\x82"s,
+                                "\xF0\x9F\x98"s, "\xBF\x80"s,     "\xE2\x00\x82\xAC"s, "\x00\x00"s,
+                                "\xE0\x80\xAF"s, "\xC0\xAF"s,     "&amp;"s,              "\xFF"s};
+  // An ASCII first block, then `piece` reaching from `offset` bytes before
+  // the end of each later block to after it.
+  auto document = [&](const std::string& start, std::size_t offset, const std::string& piece, std::size_t blocks) {
+    std::string bytes = start + "<list>";
+    for (std::size_t b = 2; b <= blocks + 1; ++b) {
+      const std::size_t at = b * kBlock - offset;
+      while (bytes.size() < at) bytes += bytes.size() % 61 == 0 ? "<i/>\n" : "x";
+      bytes.resize(at);
+      bytes += piece;
+    }
+    return bytes + "</list>";
+  };
+  std::vector<std::pair<std::string, std::string>> cases;
+  for (const std::string& piece : pieces) {
+    for (std::size_t offset = 0; offset <= 4; ++offset) {
+      cases.push_back({"plain", document("", offset, piece, 3)});
+      cases.push_back({"bom", document("\xEF\xBB\xBF", offset, piece, 1)});
+      cases.push_back({"declared", document("<?xml version=\"1.0\" encoding=\"utf-8\"?>", offset, piece, 1)});
+    }
+    // The last bytes of the file, unfinished or not.
+    cases.push_back({"end", std::string(kBlock + 10, ' ') + "<a/>" + piece});
+  }
+  cases.push_back({"non-ASCII first block", "<a>\xC3\xA9" + std::string(2 * kBlock, 'y') + "\xE2\x82\xAC</a>"});
+  cases.push_back({"non-ASCII at the first block's end", std::string(kBlock - 1, ' ') + "\xC3\xA9<a/>"});
+  cases.push_back({"windows-1252", document("<?xml version=\"1.0\" encoding=\"windows-1252\"?>", 1, "\xE9", 2)});
+  cases.push_back({"utf-16", "\xFF\xFE<\0a\0/\0>\0"s});
+  cases.push_back({"no declaration", " " + document("", 2, "\xC3\xA9", 1)});
+  cases.push_back({"short", "<a/>"});
+  cases.push_back({"empty", ""});
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    const auto& [name, bytes] = cases[k];
+    XmlDocument fromMemory;
+    const bool memoryWellFormed = fromMemory.LoadBytes(bytes);
+    XmlDocument fromFile;
+    const bool fileWellFormed = fromFile.LoadFile(Write(u"case" + Utf16(std::to_string(k)) + u".xml", bytes));
+    SCOPED_TRACE(name + " #" + std::to_string(k));
+    EXPECT_EQ(fileWellFormed, memoryWellFormed);
+    EXPECT_TRUE(fromFile.GetText() == fromMemory.GetText()) << fromFile.GetText().size() << " units against "
+                                                            << fromMemory.GetText().size();
+    EXPECT_EQ(test_support::Ascii(fromFile.GetResult()), test_support::Ascii(fromMemory.GetResult()));
+    EXPECT_EQ(fromFile.GetFlags(), fromMemory.GetFlags());
+    EXPECT_LE(fromFile.GetText().capacity(), fromFile.GetText().size() + fromFile.GetText().size() / 8 + 16);
+  }
+}
+
+// A reader that announces one size and then gives fewer bytes, in pieces of
+// 1000, and ends with the status the test sets.
+struct ShortReader {
+  static inline std::size_t announced = 0;
+  static inline std::string given;
+  static inline XmlFileStatus status;
+
+  static XmlFileStatus Read(const std::u16string&, XmlFileSink& sink) {
+    if (!sink.Begin(announced)) return {};
+    for (std::size_t done = 0; done < given.size();) {
+      const std::span<char> room = sink.Room();
+      const std::size_t n = std::min({room.size(), given.size() - done, std::size_t{1000}});
+      std::memcpy(room.data(), given.data() + done, n);
+      if (!sink.Filled(n)) return {};
+      done += n;
+    }
+    return status;
+  }
+};
+
+TEST(XmlLoadFileReader, FileThatShrankWhileReadGivesWhatCame) {
+  const std::string bytes = "<a>" + std::string(100000, 'x') + "\xE2\x82\xAC</a>";
+  for (const std::size_t cut : {bytes.size(), std::size_t{70000}, std::size_t{5000}}) {
+    ShortReader::announced = bytes.size() + 50000;
+    ShortReader::given = bytes.substr(0, cut);
+    ShortReader::status = XmlFileStatus{};
+    ShortReader::status.ok = true;
+    XmlDocument fromFile;
+    fromFile.SetFileReader(&ShortReader::Read);
+    XmlDocument fromMemory;
+    EXPECT_EQ(fromFile.LoadFile(u"shrinking.xml"), fromMemory.LoadBytes(ShortReader::given)) << cut;
+    EXPECT_TRUE(fromFile.GetText() == fromMemory.GetText()) << cut;
+    EXPECT_EQ(test_support::Ascii(fromFile.GetResult()), test_support::Ascii(fromMemory.GetResult()));
+  }
+}
+
+TEST(XmlLoadFileReader, ReadThatFailsHalfWayLeavesNoTextAndSaysWhy) {
+  ShortReader::announced = 200000;
+  ShortReader::given = "<a>" + std::string(150000, 'x');
+  ShortReader::status = XmlFileStatus{};
+  ShortReader::status.errorCode = 23;
+  ShortReader::status.errorText = u"Data error (cyclic redundancy check).";
+  XmlDocument doc;
+  doc.SetFileReader(&ShortReader::Read);
+  EXPECT_FALSE(doc.LoadFile(u"failing.xml"));
+  EXPECT_EQ(doc.GetText(), u"");
+  EXPECT_EQ(doc.GetText().capacity(), std::u16string().capacity());
+  EXPECT_EQ(doc.GetResult(), u"<file_error msg=\"Data error (cyclic redundancy check).\" n=\"23\"/>");
+  EXPECT_FALSE(doc.FindNextElement());
 }
 
 TEST_F(XmlLoadFile, NotWellFormedFileKeepsFileEntriesFirst) {
