@@ -205,26 +205,24 @@ class XmlDocument::FileReceiver final : public XmlFileSink {
   std::span<char> Room() override {
     switch (mode_) {
       case Mode::kHead:
-        return {block_.get() + held_, kBlock - held_};
+        return {block_.get() + received_, kBlock - received_};
       case Mode::kStream:
         return {block_.get() + carry_, kBlock};
       case Mode::kWhole:
         break;
     }
-    return {whole_.Data() + held_, size_ - held_};
+    return {whole_.Data() + received_, size_ - received_};
   }
 
   bool Filled(std::size_t count) override {
     received_ += count;
     switch (mode_) {
       case Mode::kHead:
-        held_ += count;
-        return (held_ < kBlock && held_ < size_) || Decide();
+        return (received_ < kBlock && received_ < size_) || Decide();
       case Mode::kStream:
         Decode(0, carry_ + count);
         return true;
       case Mode::kWhole:
-        held_ += count;
         return true;
     }
     return true;
@@ -235,11 +233,11 @@ class XmlDocument::FileReceiver final : public XmlFileSink {
     if (mode_ == Mode::kHead) {
       // The file shrank to less than a block while it was read: what came
       // is all in the block.
-      doc_.DecodeBytes(std::string_view(block_.get(), held_));
+      doc_.DecodeBytes(std::string_view(block_.get(), received_));
       return;
     }
     if (mode_ == Mode::kWhole) {
-      whole_.Truncate(held_);
+      whole_.Truncate(received_);
       doc_.DecodeBytes(whole_.View());
       return;
     }
@@ -263,13 +261,13 @@ class XmlDocument::FileReceiver final : public XmlFileSink {
   // Chooses, from the first block, how the file is taken; false when there
   // is no memory to gather it.
   bool Decide() {
-    const std::string_view head(block_.get(), held_);
+    const std::string_view head(block_.get(), received_);
     detected_ = DetectEncoding(head);
     std::uint32_t codePage = 0;
     const bool utf8 = !detected_.wide && !detected_.name.empty() &&
                       XmlCodePageFromName(detected_.name, codePage) && codePage == XML_CP_UTF8;
     std::u16string probe;
-    if (utf8 && IsAscii(head.substr(detected_.skip)) && doc_.decoder_(XML_CP_UTF8, {}, probe)) {
+    if (utf8 && XmlIsAscii(head.substr(detected_.skip)) && doc_.decoder_(XML_CP_UTF8, {}, probe)) {
       // Room for a unit per byte, which ASCII text takes.
       try {
         doc_.text_.reserve(size_ - std::min(size_, detected_.skip));
@@ -277,20 +275,13 @@ class XmlDocument::FileReceiver final : public XmlFileSink {
         return false;
       }
       mode_ = Mode::kStream;
-      Decode(detected_.skip, held_);
+      Decode(detected_.skip, received_);
       return true;
     }
     if (!whole_.Allocate(size_)) return false;
-    std::memcpy(whole_.Data(), block_.get(), held_);
+    std::memcpy(whole_.Data(), block_.get(), received_);
     block_.reset();
     mode_ = Mode::kWhole;
-    return true;
-  }
-
-  static bool IsAscii(std::string_view bytes) {
-    for (const char c : bytes) {
-      if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
     return true;
   }
 
@@ -322,8 +313,7 @@ class XmlDocument::FileReceiver final : public XmlFileSink {
   XmlDocument& doc_;
   Mode mode_ = Mode::kHead;
   std::size_t size_ = 0;      // as the reader found it when it began
-  std::size_t received_ = 0;  // bytes that came
-  std::size_t held_ = 0;      // kHead: in the block; kWhole: in `whole_`
+  std::size_t received_ = 0;  // bytes that came: kHead, all in the block; kWhole, all in `whole_`
   std::size_t carry_ = 0;     // kStream: held back at the start of the block
   std::uint64_t nulls_ = 0;
   DetectedEncoding detected_;
@@ -428,15 +418,12 @@ bool XmlDocument::LoadBytes(std::string_view bytes) {
 void XmlDocument::DecodeBytes(std::string_view bytes) {
   const DetectedEncoding detected = DetectEncoding(bytes);
   std::u16string encoding = detected.name;
-  const std::size_t skip = detected.skip;
-  const bool wide = detected.wide;
-  const bool bigEndian = detected.bigEndian;
   flags_ |= detected.flag;
-  if (skip != 0) AddEntry(u"bom");
-  const std::string_view body = bytes.substr(skip);
+  if (detected.skip != 0) AddEntry(u"bom");
+  const std::string_view body = bytes.substr(detected.skip);
   std::size_t unitsRead = 0;
 
-  if (wide) {
+  if (detected.wide) {
     // An odd last byte is half a unit and is dropped.
     unitsRead = body.size() / 2;
     text_.resize(unitsRead);
@@ -444,13 +431,13 @@ void XmlDocument::DecodeBytes(std::string_view bytes) {
     for (std::size_t i = 0; i < unitsRead; ++i) {
       const auto b0 = static_cast<unsigned char>(body[2 * i]);
       const auto b1 = static_cast<unsigned char>(body[2 * i + 1]);
-      const char16_t unit = bigEndian ? static_cast<char16_t>(b0 << 8 | b1)
-                                      : static_cast<char16_t>(b1 << 8 | b0);
+      const char16_t unit = detected.bigEndian ? static_cast<char16_t>(b0 << 8 | b1)
+                                               : static_cast<char16_t>(b1 << 8 | b0);
       if (unit != 0) text_[kept++] = unit;
     }
     text_.resize(kept);
     if (kept != unitsRead) AddEntry(u"nulls_removed", nullptr, {}, u"count", unitsRead - kept);
-    if (bigEndian) AddEntry(u"endian_swap");
+    if (detected.bigEndian) AddEntry(u"endian_swap");
   } else {
     unitsRead = body.size();
     if (encoding.empty()) {

@@ -158,19 +158,6 @@ std::size_t Utf16Length(const unsigned char* p, std::size_t n) {
 // How much of a text is looked at to decide whether it is ASCII.
 constexpr std::size_t kAsciiSample = 4096;
 
-bool HasNonAscii(const unsigned char* p, std::size_t n) {
-  std::size_t i = 0;
-#if XML_SCAN_SSE2
-  for (; i + 16 <= n; i += 16) {
-    if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) != 0) return true;
-  }
-#endif
-  for (; i < n; ++i) {
-    if (p[i] >= 0x80) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 std::size_t XmlUtf16LengthOfUtf8(std::string_view bytes) {
@@ -249,12 +236,26 @@ char16_t* DecodeUtf8Steps(const unsigned char* p, std::size_t n, std::size_t& i,
 
 }  // namespace
 
+bool XmlIsAscii(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+#if XML_SCAN_SSE2
+  for (; i + 16 <= n; i += 16) {
+    if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) != 0) return false;
+  }
+#endif
+  for (; i < n; ++i) {
+    if (p[i] >= 0x80) return false;
+  }
+  return true;
+}
+
 std::size_t XmlUtf16RoomForUtf8(std::string_view bytes) {
   // A UTF-8 byte never gives more than one unit. Counting costs a pass over
   // the whole text, a third of the conversion, where the text is ASCII.
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  if (!HasNonAscii(p, std::min(bytes.size(), kAsciiSample))) return bytes.size();
-  return Utf16Length(p, bytes.size());
+  if (XmlIsAscii(bytes.substr(0, kAsciiSample))) return bytes.size();
+  return XmlUtf16LengthOfUtf8(bytes);
 }
 
 void XmlReleaseUnusedRoom(std::u16string& text) {
@@ -274,8 +275,8 @@ void XmlAppendUtf8(std::string_view bytes, std::u16string& out) {
     out.resize(static_cast<std::size_t>(DecodeUtf8Steps(p, n, i, data + base, data + out.size()) - data));
     XmlReleaseUnusedRoom(out);
   }
-  // Short text, whose count would cost more than it saves, and the last
-  // units of long text go through a small buffer.
+  // Short text, which gains nothing from sizing the output first, and the
+  // last units of long text go through a small buffer.
   char16_t buffer[kChunkUnits];
   while (i < n) {
     const char16_t* const w = DecodeUtf8Steps(p, n, i, buffer, buffer + kChunkUnits);

@@ -23,6 +23,9 @@ constexpr std::uint32_t XML_CP_UTF8 = 65001;
 // The number of UTF-16 units that `bytes`, read as well-formed UTF-8, give.
 std::size_t XmlUtf16LengthOfUtf8(std::string_view bytes);
 
+// True when no byte of `bytes` is above 0x7F.
+[[nodiscard]] bool XmlIsAscii(std::string_view bytes);
+
 // Room for `bytes` read as UTF-8, in UTF-16 units: never fewer than they
 // give. Text that begins in ASCII is taken to go on in it, and gets a unit
 // per byte without a count; other text gets the exact count of well-formed

@@ -36,10 +36,6 @@ class XmlFileBytes {
   char* Data() { return data_.get(); }
   // Keeps the first `size` bytes (no more than there are).
   void Truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
-  void Clear() {
-    data_.reset();
-    size_ = 0;
-  }
   std::string_view View() const { return {data_.get(), size_}; }
 
  private:
