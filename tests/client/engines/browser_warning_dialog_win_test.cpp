@@ -49,6 +49,7 @@ class ShownWarning {
       result_.store(::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_BROWSER_WARNING),
                                       ::GetDesktopWindow(), BrowserWarningProcedure, 0));
       if (hook != nullptr) ::UnhookWindowsHookEx(hook);
+      ended_.store(true);
     });
     test_support::WaitFor([this] {
       const DWORD id = thread_id_.load();
@@ -65,17 +66,28 @@ class ShownWarning {
   }
   ~ShownWarning() {
     if (thread_.joinable()) {
-      if (::IsWindow(dialog_)) ::PostMessageW(dialog_, WM_COMMAND, IDCANCEL, 0);
+      End();
       thread_.join();
     }
   }
   HWND dialog() const { return dialog_; }
   HWND Control(int id) const { return ::GetDlgItem(dialog_, id); }
   HWND CloseButton() const { return ::FindWindowExW(dialog_, nullptr, common::kGoofyButtonClass.data(), nullptr); }
-  // How the dialog ended (waits for it).
+  // How the dialog ended. A dialog still open after ten seconds fails the
+  // test and is closed, so that a lost click never hangs the run.
   INT_PTR Result() {
+    if (!test_support::WaitFor([this] { return ended_.load(); }, 10000)) {
+      ADD_FAILURE() << "the dialog did not end";
+      End();
+    }
     thread_.join();
     return result_.load();
+  }
+  // The window of the dialog's thread that holds the mouse.
+  HWND Capture() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return ::GetGUIThreadInfo(thread_id_.load(), &info) ? info.hwndCapture : nullptr;
   }
   // A control's place in the dialog's client area.
   RECT PlaceOf(HWND control) const {
@@ -86,11 +98,35 @@ class ShownWarning {
   }
 
  private:
+  // Cancels the dialog if it is up; a dialog not yet up ends its modal
+  // loop on the quit message as soon as the loop starts.
+  void End() const {
+    if (::IsWindow(dialog_)) ::PostMessageW(dialog_, WM_COMMAND, IDCANCEL, 0);
+    if (thread_id_.load() != 0) ::PostThreadMessageW(thread_id_.load(), WM_QUIT, 0, 0);
+  }
+
   std::thread thread_;
   std::atomic<DWORD> thread_id_{0};
   std::atomic<INT_PTR> result_{-1};
+  std::atomic<bool> ended_{false};
   HWND dialog_ = nullptr;
 };
+
+// Puts the real pointer on the middle of `window`, as a user's mouse would.
+void PointAt(HWND window) {
+  RECT area{};
+  ::GetWindowRect(window, &area);
+  ::SetCursorPos((area.left + area.right) / 2, (area.top + area.bottom) / 2);
+}
+
+// Presses and lets go of the real left mouse button where the pointer is.
+void ClickLeftButton() {
+  INPUT click[2]{};
+  click[0].type = click[1].type = INPUT_MOUSE;
+  click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  ::SendInput(2, click, sizeof(INPUT));
+}
 
 // The user's hive points at a fresh key of the test's own, without the
 // client's key unless a test makes it.
@@ -163,7 +199,9 @@ TEST_F(BrowserWarningTest, TheWindowIsCentredLaidOutOverItsPictureAndShapedByIt)
   EXPECT_TRUE(::PtInRegion(shape.Get(), 0, kWarningHeight / 2));
 
   EXPECT_TRUE(test_support::Screenshot(warning.dialog(), test_support::ScreenshotPath("browser-warning.png")));
-  ::SendMessageW(warning.CloseButton(), WM_MOUSEMOVE, 0, At(27, 27));
+  PointAt(warning.CloseButton());
+  EXPECT_TRUE(test_support::WaitFor([&] { return warning.Capture() == warning.CloseButton(); }, 10000))
+      << "the close button holds the mouse while the pointer is over it";
   ::RedrawWindow(warning.CloseButton(), nullptr, nullptr, RDW_UPDATENOW);
   EXPECT_TRUE(
       test_support::Screenshot(warning.dialog(), test_support::ScreenshotPath("browser-warning-close-hover.png")));
@@ -192,10 +230,9 @@ TEST_F(BrowserWarningTest, TheCloseButtonAnswersNoAndTheTickedBoxStopsLaterWarni
   {
     ShownWarning warning;
     ASSERT_NE(warning.CloseButton(), nullptr);
-    const HWND close = warning.CloseButton();
-    ::SendMessageW(close, WM_MOUSEMOVE, 0, At(27, 27));
-    ::SendMessageW(close, WM_LBUTTONDOWN, MK_LBUTTON, At(27, 27));
-    ::SendMessageW(close, WM_LBUTTONUP, 0, At(27, 27));
+    PointAt(warning.CloseButton());
+    ASSERT_TRUE(test_support::WaitFor([&] { return warning.Capture() == warning.CloseButton(); }, 10000));
+    ClickLeftButton();
     EXPECT_EQ(warning.Result(), IDCANCEL);
   }
   EXPECT_FALSE(ReadDword(hive_.User(), kUserKey, L"Dont Warn Me")) << "nothing is written while the box is clear";
