@@ -244,7 +244,6 @@ class Started {
 class Installer : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const std::wstring content = test_support::BinFolder() + L"..\\..\\..\\data\\config-host";
     host_ = new test_support::ConfigHost(kConfigPort, content);
   }
@@ -309,6 +308,8 @@ class Installer : public ::testing::Test {
   static inline const std::wstring package_ = Environment("VELTRONA_MSI");
   static inline const std::wstring next_package_ = Environment("VELTRONA_NEXT_MSI");
   static test_support::ConfigHost* host_;
+  // The shell link reader is a COM object.
+  const ScopedComInitialize com_{COINIT_APARTMENTTHREADED};
 };
 
 test_support::ConfigHost* Installer::host_ = nullptr;

@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "client/common/user_messages_win.h"
 #include "client/engines/browser_warning_dialog_win.h"
 #include "client/resources/resource.h"
@@ -293,8 +294,10 @@ TEST(BrowserWatch, StartsWithoutAMessageAndLeavesTheCallersApartmentAlone) {
   for (const std::wstring& text : messages.Texts()) ADD_FAILURE() << std::string(text.begin(), text.end());
   std::printf("the watch calls its sink %s\n",
               watch.uses_apartment() ? "through the unsecured apartment" : "directly");
-  EXPECT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-  ::CoUninitialize();
+  {
+    const ScopedComInitialize apartment(COINIT_APARTMENTTHREADED);
+    EXPECT_EQ(apartment.result(), S_OK);
+  }
   EXPECT_EQ(watch.Start(), 0) << "one watch at a time";
   watch.Stop();
   watch.Stop();
