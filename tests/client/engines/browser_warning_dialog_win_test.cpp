@@ -83,11 +83,17 @@ class ShownWarning {
     thread_.join();
     return result_.load();
   }
-  // The window of the dialog's thread that holds the mouse.
-  HWND Capture() const {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    return ::GetGUIThreadInfo(thread_id_.load(), &info) ? info.hwndCapture : nullptr;
+  // Puts the real pointer on the middle of the close button, as a user's
+  // mouse would, and waits until the button holds the mouse.
+  bool PointAtCloseButton() const {
+    RECT area{};
+    ::GetWindowRect(CloseButton(), &area);
+    ::SetCursorPos((area.left + area.right) / 2, (area.top + area.bottom) / 2);
+    return test_support::WaitFor([this] {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      return ::GetGUIThreadInfo(thread_id_.load(), &info) && info.hwndCapture == CloseButton();
+    }, 10000);
   }
   // A control's place in the dialog's client area.
   RECT PlaceOf(HWND control) const {
@@ -112,13 +118,6 @@ class ShownWarning {
   HWND dialog_ = nullptr;
 };
 
-// Puts the real pointer on the middle of `window`, as a user's mouse would.
-void PointAt(HWND window) {
-  RECT area{};
-  ::GetWindowRect(window, &area);
-  ::SetCursorPos((area.left + area.right) / 2, (area.top + area.bottom) / 2);
-}
-
 // Presses and lets go of the real left mouse button where the pointer is.
 void ClickLeftButton() {
   INPUT click[2]{};
@@ -134,7 +133,11 @@ class BrowserWarningTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ASSERT_TRUE(app::RegisterGoofyButtonClass(::GetModuleHandleW(nullptr))); }
   static void TearDownTestSuite() { app::UnregisterGoofyButtonClass(::GetModuleHandleW(nullptr)); }
-  void SetUp() override { ASSERT_TRUE(hive_.Ready()); }
+  void SetUp() override {
+    ASSERT_TRUE(hive_.Ready());
+    // The pointer starts off the dialog, wherever an earlier test left it.
+    ::SetCursorPos(0, 0);
+  }
 
   UserHiveSandbox hive_{L"warning"};
 };
@@ -199,9 +202,7 @@ TEST_F(BrowserWarningTest, TheWindowIsCentredLaidOutOverItsPictureAndShapedByIt)
   EXPECT_TRUE(::PtInRegion(shape.Get(), 0, kWarningHeight / 2));
 
   EXPECT_TRUE(test_support::Screenshot(warning.dialog(), test_support::ScreenshotPath("browser-warning.png")));
-  PointAt(warning.CloseButton());
-  EXPECT_TRUE(test_support::WaitFor([&] { return warning.Capture() == warning.CloseButton(); }, 10000))
-      << "the close button holds the mouse while the pointer is over it";
+  EXPECT_TRUE(warning.PointAtCloseButton()) << "the close button holds the mouse while the pointer is over it";
   ::RedrawWindow(warning.CloseButton(), nullptr, nullptr, RDW_UPDATENOW);
   EXPECT_TRUE(
       test_support::Screenshot(warning.dialog(), test_support::ScreenshotPath("browser-warning-close-hover.png")));
@@ -230,8 +231,7 @@ TEST_F(BrowserWarningTest, TheCloseButtonAnswersNoAndTheTickedBoxStopsLaterWarni
   {
     ShownWarning warning;
     ASSERT_NE(warning.CloseButton(), nullptr);
-    PointAt(warning.CloseButton());
-    ASSERT_TRUE(test_support::WaitFor([&] { return warning.Capture() == warning.CloseButton(); }, 10000));
+    ASSERT_TRUE(warning.PointAtCloseButton());
     ClickLeftButton();
     EXPECT_EQ(warning.Result(), IDCANCEL);
   }
